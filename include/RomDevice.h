@@ -1,0 +1,74 @@
+// One MTD character node holding a run of equally sized areas, one record per area.
+//
+// On flash an area is a row of blocks; each block is an 8-byte header (status word, checksum word,
+// both big-endian) followed by the record. The record moves to a fresh block on every write, the status
+// word that commits it is programmed last, and the current record is the committed block with the
+// highest number.
+#pragma once
+
+#include "RomExport.h"
+
+struct BlockHeader {
+    unsigned int uiStatus;
+    unsigned int uiCrc;
+};
+
+// Values of BlockHeader::uiStatus.
+const unsigned int BLOCK_STATUS_ERASED = 0xFFFFFFFFu;    // not committed or rejected since the erase
+const unsigned int BLOCK_STATUS_CURRENT = 0x00000000u;   // committed
+const unsigned int BLOCK_STATUS_REJECTED = 0x00010000u;  // written, but its read-back did not verify
+
+class ROMSTORE_EXPORT CRomDevice {
+public:
+    CRomDevice();
+    virtual ~CRomDevice();
+
+    void Initialize(int iStartArea, int iEndArea, int iAreaSize, int iSectorSize, int iBlockSize,
+                    const char* pszDevName);
+    int BlockToSector(int block);
+    int NextSector(int sector);
+
+    unsigned short CalculateCRC16(unsigned char* buffer, int length);
+    unsigned short CalculateCRC16Continuation(unsigned char* buffer, int length, unsigned short seed);
+
+    int DeviceOpen();
+    int DeviceClose();
+    int EraseArea(int area, bool bOpen);
+    int EraseSectorSystem(int area, int sector);
+    bool IsNewDevice(int area);
+    bool IsNewSector(int area, int sector);
+
+    int SearchCurrentBlock(int* found, int area);
+    int SearchNextBlock(int* found, int area, int current);
+    int CheckCurrentBlock(int* found, int area, int block);
+
+    int SetData(int area, unsigned char* data, int length, bool bOpen);
+    int GetData(int area, unsigned char* data, int length);
+    int GetData(int area, int block, unsigned char* data, int length);
+
+    static int HEADER_SIZE;
+
+    int m_iFd;
+    int m_iStartArea;
+    int m_iEndArea;
+    int m_iAreaSize;
+    int m_iSectorSize;
+    int m_iBlockSize;
+    char m_szDevName[64];
+
+private:
+    int SectorsPerArea() const;
+    int BlocksPerArea() const;
+    int AreaOffset(int area) const;
+    int BlockOffset(int area, int block) const;
+    bool IsRecordLengthValid(int area, unsigned char* data, int length) const;
+    int EraseRange(int start, int length);
+    bool ReadHeader(const char* pszCaller, int offset, BlockHeader* header, unsigned int preset);
+    bool SeekTo(int offset);
+    bool WriteWord(unsigned int word);
+    bool WriteFormatMarker(int area);
+    bool WriteAttempt(int area, int block, unsigned char* data, int length, unsigned char* pScratch);
+    int EraseSectorTries(int area, int sector);
+    void CleanNextSector(const char* pszCaller, int area, int block);
+    int ReadRecord(int area, int block, unsigned char* data, int length);
+};

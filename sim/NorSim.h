@@ -1,0 +1,102 @@
+// Simulated NOR flash behind the libc calls that the store makes.
+//
+// The simulator interposes open/close/read/write/lseek/ioctl (every glibc spelling of them). Calls on
+// the path of a simulated node are served from the node's bytes; every other call goes to the real
+// libc. Link libnorsim.so into a test program (before libc, which the toolchain always puts last) or
+// preload it into any dynamically linked program.
+//
+// NOR rules modelled: erased flash reads 0xFF; a program can only clear bits (new = old & data); an
+// erase must be aligned to the node's erase size and sets the range to 0xFF.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace norsim {
+
+enum class OpKind { Open, Close, Seek, Read, Program, Erase, GetInfo };
+
+// One flash call as the simulator saw it. For Seek, offset is the requested position and length 0;
+// for Read and Program, the file position and the byte count asked for; for Erase, the request's
+// start and length. result is what the call returned to the caller.
+struct Op {
+    OpKind kind;
+    std::uint32_t offset;
+    std::uint32_t length;
+    long result;
+};
+
+class Node {
+public:
+    const std::string& path() const;
+    std::uint32_t size() const;
+    std::uint32_t eraseSize() const;
+
+    // Test set-up and inspection that bypass the NOR rules, the counters and the operation log.
+    void poke(std::uint32_t offset, const std::vector<std::uint8_t>& bytes);
+    void fill(std::uint32_t offset, std::uint32_t length, std::uint8_t value);
+    std::vector<std::uint8_t> peek(std::uint32_t offset, std::uint32_t length) const;
+    void eraseAll();
+
+    // open() of this node fails with EBUSY while busy.
+    void setBusy(bool busy);
+
+    // The next `count` calls of `kind` (Seek, Read, Program or Erase) fail: -1 with errno EIO.
+    void failNext(OpKind kind, int count = 1);
+    // The next `count` calls of `kind` (Read or Program) transfer at most `bytes` bytes; a short
+    // program stores only its first `bytes` bytes.
+    void shortNext(OpKind kind, std::uint32_t bytes, int count = 1);
+
+    const std::vector<Op>& ops() const;
+    void clearOps();
+
+    // Wear and rule counters, per erase block ("sector") of the node.
+    std::uint64_t programCount(std::uint32_t sector) const;
+    std::uint64_t eraseCount(std::uint32_t sector) const;
+    // Number of program calls that touched at least one byte that was not 0xFF.
+    std::uint64_t overwriteCount() const;
+    // Number of descriptors of this node currently open.
+    int openCount() const;
+
+    struct Impl;
+    explicit Node(Impl* impl) : m_impl(impl) {}
+    explicit operator bool() const { return m_impl != nullptr; }
+
+private:
+    Impl* m_impl;
+};
+
+// The process-wide set of simulated nodes.
+class Flash {
+public:
+    static Flash& instance();
+
+    // A memory-backed node, erased. Replaces a node of the same path.
+    Node add(const std::string& path, std::uint32_t size, std::uint32_t eraseSize);
+    // A node backed by an image file that persists between runs; created erased (0xFF) when missing.
+    Node addImage(const std::string& path, std::uint32_t size, std::uint32_t eraseSize,
+                  const std::string& imageFile);
+    // The node of this path; a handle that tests false when there is none.
+    Node find(const std::string& path);
+    void remove(const std::string& path);
+    void clear();
+};
+
+// A memory-backed node for the life of a scope.
+class ScopedNode {
+public:
+    ScopedNode(const std::string& path, std::uint32_t size, std::uint32_t eraseSize);
+    ~ScopedNode();
+    ScopedNode(const ScopedNode&) = delete;
+    ScopedNode& operator=(const ScopedNode&) = delete;
+    Node* operator->() { return &m_node; }
+    Node& operator*() { return m_node; }
+
+private:
+    std::string m_path;
+    Node m_node;
+};
+
+}  // namespace norsim

@@ -1,0 +1,545 @@
+#include "RomDevice.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <mtd/mtd-user.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "RomResult.h"
+
+#define ROM_LOG_FILE "RomDevice"
+#include "RomLog.h"
+
+namespace {
+
+// The Modbus byte tables, derived from the reflected polynomial 0xA001 rather than typed in: entry i of
+// the reflected CRC-16 table split into its low byte (the "high-order" table) and its high byte (the
+// "low-order" table). The record checksum runs on these two tables, one lookup each per byte.
+struct Crc16Tables {
+    unsigned char hi[256];
+    unsigned char lo[256];
+};
+
+constexpr Crc16Tables MakeCrc16Tables() {
+    Crc16Tables t{};
+    for (int i = 0; i < 256; ++i) {
+        unsigned int crc = static_cast<unsigned int>(i);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1u) != 0 ? (crc >> 1) ^ 0xA001u : crc >> 1;
+        t.hi[i] = static_cast<unsigned char>(crc & 0xFFu);
+        t.lo[i] = static_cast<unsigned char>(crc >> 8);
+    }
+    return t;
+}
+
+constexpr Crc16Tables kCrc16 = MakeCrc16Tables();
+static_assert(kCrc16.hi[1] == 0xC1 && kCrc16.lo[1] == 0xC0 && kCrc16.hi[255] == 0x40 &&
+                  kCrc16.lo[255] == 0x40,
+              "Modbus CRC tables");
+
+// The offsets of the store are 32-bit signed values; Initialize refuses a geometry beyond them.
+const int64_t kMaxOffset = INT32_MAX;
+
+}  // namespace
+
+int CRomDevice::HEADER_SIZE = 8;
+
+CRomDevice::CRomDevice()
+    : m_iFd(-1), m_iStartArea(0), m_iEndArea(0), m_iAreaSize(0), m_iSectorSize(0), m_iBlockSize(0),
+      m_szDevName{} {}
+
+CRomDevice::~CRomDevice() {
+    if (m_iFd != -1) {
+        DeviceClose();
+        m_iFd = -1;
+    }
+}
+
+void CRomDevice::Initialize(int iStartArea, int iEndArea, int iAreaSize, int iSectorSize,
+                            int iBlockSize, const char* pszDevName) {
+    // Sizes that are not positive or do not divide one another would leave partial blocks or sectors
+    // and divisions by zero behind; an area count whose last byte lies beyond a 32-bit signed offset
+    // could not be addressed.
+    bool bValid = iStartArea <= iEndArea && iBlockSize <= iSectorSize && iSectorSize < iAreaSize &&
+                  pszDevName != nullptr && strlen(pszDevName) < sizeof(m_szDevName) && iBlockSize > 0 &&
+                  iSectorSize > 0 && iAreaSize > 0 && iAreaSize % iSectorSize == 0 &&
+                  iSectorSize % iBlockSize == 0 &&
+                  (static_cast<int64_t>(iEndArea) - iStartArea + 1) * iAreaSize - 1 <= kMaxOffset;
+    if (!bValid) {
+        ROM_LOG(LOGLV_ERROR, "FAIL to Initialize(%d,%d,%d,%d,%d,%s)", iStartArea, iEndArea, iAreaSize,
+                iSectorSize, iBlockSize, pszDevName);
+        return;
+    }
+    m_iAreaSize = iAreaSize;
+    m_iEndArea = iEndArea - iStartArea + 1;
+    m_iStartArea = 1;
+    m_iSectorSize = iSectorSize;
+    m_iBlockSize = iBlockSize;
+    strcpy(m_szDevName, pszDevName);
+}
+
+// The sizes are zero until Initialize accepts a geometry; every quotient below is then 0 so that no
+// member of an uninitialised device divides by zero.
+int CRomDevice::SectorsPerArea() const { return m_iSectorSize > 0 ? m_iAreaSize / m_iSectorSize : 0; }
+
+int CRomDevice::BlocksPerArea() const { return m_iBlockSize > 0 ? m_iAreaSize / m_iBlockSize : 0; }
+
+int CRomDevice::AreaOffset(int area) const { return (area - 1) * m_iAreaSize; }
+
+int CRomDevice::BlockOffset(int area, int block) const {
+    return AreaOffset(area) + block * m_iBlockSize;
+}
+
+int CRomDevice::BlockToSector(int block) {
+    int iBlocks = BlocksPerArea();
+    if (block >= 0 && block < iBlocks) return block / (iBlocks / SectorsPerArea());
+    ROM_LOG(LOGLV_ERROR, "Invalid argument(%d,%s)", block, m_szDevName);
+    return RET_INVALID_ARG;
+}
+
+int CRomDevice::NextSector(int sector) {
+    int iSectors = SectorsPerArea();
+    return iSectors > 0 ? (sector + 1) % iSectors : 0;
+}
+
+unsigned short CRomDevice::CalculateCRC16(unsigned char* buffer, int length) {
+    return CalculateCRC16Continuation(buffer, length, 0xFFFF);
+}
+
+unsigned short CRomDevice::CalculateCRC16Continuation(unsigned char* buffer, int length,
+                                                      unsigned short seed) {
+    if (buffer == nullptr) return 0;
+    unsigned char hi = static_cast<unsigned char>(seed >> 8);
+    unsigned char lo = static_cast<unsigned char>(seed & 0xFF);
+    for (int i = 0; i < length; ++i) {
+        unsigned char idx = hi ^ buffer[i];
+        hi = lo ^ kCrc16.hi[idx];
+        lo = kCrc16.lo[idx];
+    }
+    return static_cast<unsigned short>((hi << 8) | lo);
+}
+
+int CRomDevice::DeviceOpen() {
+    int iFd = open(m_szDevName, O_RDWR);
+    if (iFd >= 0) {
+        ROM_LOG(LOGLV_DEBUG, "Success open device(%s)", m_szDevName);
+        m_iFd = iFd;
+        return RET_OK;
+    }
+    if (errno == EBUSY) {
+        ROM_LOG(LOGLV_WARNING, "FAIL to open BUSY device(%s) ", m_szDevName);
+        return RET_BUSY;
+    }
+    ROM_LOG(LOGLV_ERROR, "FAIL to open device(%s)", m_szDevName);
+    return RET_FAIL;
+}
+
+int CRomDevice::DeviceClose() {
+    // The descriptor is given up before close: whatever close reports, it is not ours any more.
+    int iFd = m_iFd;
+    m_iFd = -1;
+    int iResult = close(iFd);
+    ROM_LOG(LOGLV_DEBUG, "Success close device(%s)", m_szDevName);
+    return iResult;
+}
+
+int CRomDevice::EraseRange(int start, int length) {
+    erase_info_user erase = {static_cast<uint32_t>(start), static_cast<uint32_t>(length)};
+    return ioctl(m_iFd, MEMERASE, &erase);
+}
+
+int CRomDevice::EraseArea(int area, bool bOpen) {
+    if (area < m_iStartArea || area > m_iEndArea) {
+        ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %s)", area, m_szDevName);
+        return RET_INVALID_ARG;
+    }
+    int iResult;
+    if (bOpen) {
+        int iOpen = DeviceOpen();
+        if (iOpen != RET_OK) return iOpen;
+        iResult = EraseRange(AreaOffset(area), m_iAreaSize);
+        DeviceClose();
+    } else {
+        iResult = EraseRange(AreaOffset(area), m_iAreaSize);
+    }
+    if (iResult == -1) {
+        ROM_LOG(LOGLV_ERROR, "Fail to Erase area(%d, %s)", area, m_szDevName);
+        return RET_FAIL;
+    }
+    ROM_LOG(LOGLV_DEBUG, "Success to Erase area(%d, %s)", area, m_szDevName);
+    return iResult;
+}
+
+int CRomDevice::EraseSectorSystem(int area, int sector) {
+    if (EraseRange(AreaOffset(area) + sector * m_iSectorSize, m_iSectorSize) == -1) {
+        ROM_LOG(LOGLV_ERROR, "Fail to Erase Sector(%d, %d, %s)", area, sector, m_szDevName);
+        return RET_FAIL;
+    }
+    ROM_LOG(LOGLV_DEBUG, "Success to Erase Sector(%d, %d, %s)", area, sector, m_szDevName);
+    return RET_OK;
+}
+
+// Reads the header at offset into *header in host byte order. The buffer is preset first, so a header
+// that cannot be read (failed seek, short read) holds the preset where the read did not reach it: the
+// caller chooses the preset that keeps such a header from qualifying for what it tests.
+bool CRomDevice::ReadHeader(const char* pszCaller, int offset, BlockHeader* header,
+                            unsigned int preset) {
+    bool bRead = true;
+    if (lseek(m_iFd, offset, SEEK_SET) == -1) {
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to lseek(%s)", m_szDevName);
+        bRead = false;
+    }
+    header->uiStatus = preset;
+    header->uiCrc = preset;
+    if (read(m_iFd, header, sizeof(*header)) != static_cast<ssize_t>(sizeof(*header))) {
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to read Header Data(%s)", m_szDevName);
+        bRead = false;
+    }
+    header->uiStatus = ntohl(header->uiStatus);
+    header->uiCrc = ntohl(header->uiCrc);
+    return bRead;
+}
+
+bool CRomDevice::IsNewDevice(int area) {
+    bool bNew = true;
+    for (int b = 0; b < BlocksPerArea(); ++b) {
+        BlockHeader header;
+        ReadHeader(__func__, BlockOffset(area, b), &header, 0);
+        if (header.uiStatus != BLOCK_STATUS_ERASED || header.uiCrc != 0xFFFFFFFFu) bNew = false;
+    }
+    return bNew;
+}
+
+bool CRomDevice::IsNewSector(int area, int sector) {
+    lseek(m_iFd, AreaOffset(area) + sector * m_iSectorSize, SEEK_SET);
+    unsigned char* pSector = static_cast<unsigned char*>(malloc(m_iSectorSize));
+    if (pSector == nullptr) {
+        ROM_LOG(LOGLV_ERROR, "FAIL to malloc(%s)", m_szDevName);
+        return false;
+    }
+    bool bNew = false;
+    if (read(m_iFd, pSector, m_iSectorSize) != m_iSectorSize) {
+        ROM_LOG(LOGLV_ERROR, "FAIL to read Sector Data(%s)", m_szDevName);
+    } else {
+        // All bytes equal the first, and the first is 0xFF: one memcmp runs at memory speed.
+        bNew = m_iSectorSize > 0 && pSector[0] == 0xFF && memcmp(pSector, pSector + 1, m_iSectorSize - 1) == 0;
+    }
+    free(pSector);
+    return bNew;
+}
+
+bool CRomDevice::SeekTo(int offset) { return lseek(m_iFd, offset, SEEK_SET) != -1; }
+
+bool CRomDevice::WriteWord(unsigned int word) {
+    unsigned int uiBigEndian = htonl(word);
+    return write(m_iFd, &uiBigEndian, sizeof(uiBigEndian)) == static_cast<ssize_t>(sizeof(uiBigEndian));
+}
+
+// Formatting commits block 0 with a bare status word; its checksum word and record stay erased. A
+// failed positioning writes nothing, so the word never lands where it was not aimed.
+bool CRomDevice::WriteFormatMarker(int area) {
+    return SeekTo(AreaOffset(area)) && WriteWord(BLOCK_STATUS_CURRENT);
+}
+
+int CRomDevice::SearchCurrentBlock(int* found, int area) {
+    if (found == nullptr) return RET_INVALID_ARG;
+
+    int iCurrent = -1;
+    bool bAllRead = true;
+    bool bAllFree = true;
+    for (int b = 0; b < BlocksPerArea(); ++b) {
+        BlockHeader header;
+        // Preset erased: a header that cannot be read never counts as committed.
+        if (!ReadHeader(__func__, BlockOffset(area, b), &header, 0xFFFFFFFFu)) bAllRead = false;
+        if (header.uiStatus != BLOCK_STATUS_ERASED || header.uiCrc != 0xFFFFFFFFu) bAllFree = false;
+        if (header.uiStatus == BLOCK_STATUS_CURRENT) {
+            iCurrent = b;
+            ROM_LOG(LOGLV_DEBUG, "Find Current Block(%d,%s)", b, m_szDevName);
+        }
+    }
+    if (iCurrent >= 0) {
+        *found = iCurrent;
+        return RET_OK;
+    }
+
+    // Recovery formats or erases the area, so it runs only on what was read in full: an I/O error
+    // must never make the store erase what it could not read. The blank probe reads every header
+    // again; if it disagrees with the scan, one of the two reads went wrong, and the area is left alone.
+    *found = -1;
+    if (!bAllRead) return RET_OK;
+    bool bNew = IsNewDevice(area);
+    if (bNew != bAllFree) return RET_OK;
+
+    if (bNew) {
+        ROM_LOG(LOGLV_WARNING, "Detect New Device(%d,%s)", area, m_szDevName);
+        if (WriteFormatMarker(area)) {
+            ROM_LOG(LOGLV_DEBUG, "Success to write Header(%s)", m_szDevName);
+            *found = 0;
+        } else {
+            ROM_LOG(LOGLV_ERROR, "FAIL to write Header(%s)", m_szDevName);
+        }
+        return RET_OK;
+    }
+
+    ROM_LOG(LOGLV_WARNING, "This Device is't New Device. And can NOT FIND current block");
+    if (EraseArea(area, false) == RET_FAIL) return RET_OK;
+    if (WriteFormatMarker(area))
+        *found = 0;
+    else
+        ROM_LOG(LOGLV_ERROR, "FAIL to write Header(%s)", m_szDevName);
+    return RET_OK;
+}
+
+int CRomDevice::SearchNextBlock(int* found, int area, int current) {
+    if (found == nullptr) return RET_INVALID_ARG;
+    int iBlocks = BlocksPerArea();
+    if (iBlocks <= 0) {
+        *found = 0;
+        return RET_OK;
+    }
+    *found = -1;
+    // A starting block outside the area has no blocks after it; none is handed out.
+    if (iBlocks == 1 || current < 0 || current >= iBlocks) return RET_FAIL;
+
+    for (int k = 1; k < iBlocks; ++k) {
+        int c = current + k < iBlocks ? current + k : current + k - iBlocks;
+        BlockHeader header;
+        // Preset programmed: a header that cannot be read never counts as free.
+        ReadHeader(__func__, BlockOffset(area, c), &header, 0);
+        if (header.uiStatus == BLOCK_STATUS_ERASED && header.uiCrc == 0xFFFFFFFFu) {
+            ROM_LOG(LOGLV_DEBUG, "Find Next Block(%d,%s)", c, m_szDevName);
+            *found = c;
+            return RET_OK;
+        }
+    }
+    return RET_FAIL;
+}
+
+int CRomDevice::CheckCurrentBlock(int* found, int area, int block) {
+    if (found == nullptr) return RET_INVALID_ARG;
+    // Only headers inside the area are ever read.
+    if (block < 0 || block >= BlocksPerArea()) return RET_BAD_BLOCK;
+
+    BlockHeader header;
+    ReadHeader(__func__, BlockOffset(area, block), &header, 0xFFFFFFFFu);
+    if (header.uiStatus != BLOCK_STATUS_CURRENT) return RET_BAD_BLOCK;
+    ROM_LOG(LOGLV_DEBUG, "Find Current Block(%d,%s)", block, m_szDevName);
+    *found = block;
+    return RET_OK;
+}
+
+bool CRomDevice::IsRecordLengthValid(int area, unsigned char* data, int length) const {
+    return area >= m_iStartArea && area <= m_iEndArea && data != nullptr && length >= 0 &&
+           length <= m_iBlockSize - HEADER_SIZE;
+}
+
+// One attempt to store the record in free block `block`: the checksum word first, the record next,
+// and the status word last, after the record has been read back and verified. Until the status word
+// is programmed the block is neither free nor committed, so the previous record stays current. Every
+// program follows a positioning that is checked. True when the block was committed.
+bool CRomDevice::WriteAttempt(int area, int block, unsigned char* data, int length,
+                              unsigned char* pScratch) {
+    const char* const pszCaller = "SetData";
+    const int iBlock = BlockOffset(area, block);
+    const unsigned int uiCrc = CalculateCRC16(data, length);
+
+    if (!SeekTo(iBlock + 4)) {
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to seek(%s)", m_szDevName);
+        return false;
+    }
+    if (WriteWord(uiCrc))
+        ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Write CRC(%s)", m_szDevName);
+    else
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Write CRC(%s)", m_szDevName);
+
+    if (!SeekTo(iBlock + HEADER_SIZE)) {
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to seek(%s)", m_szDevName);
+        return false;
+    }
+    if (write(m_iFd, data, length) == length)
+        ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Write Data(%s)", m_szDevName);
+    else
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Write Data(%s)", m_szDevName);
+
+    // The scratch buffer is zeroed first, so a read-back that delivers nothing cannot pass by chance
+    // (unless the record itself is all zeros).
+    memset(pScratch, 0, length);
+    lseek(m_iFd, iBlock + HEADER_SIZE, SEEK_SET);
+    ssize_t iIgnored = read(m_iFd, pScratch, length);
+    (void)iIgnored;
+    const bool bVerified = CalculateCRC16(pScratch, length) == uiCrc;
+    if (bVerified)
+        ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Verify Data(%s)", m_szDevName);
+    else
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Verify Data(%s)", m_szDevName);
+
+    if (!SeekTo(iBlock)) {
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to seek(%s)", m_szDevName);
+        return false;
+    }
+    const bool bStatusWritten = WriteWord(bVerified ? BLOCK_STATUS_CURRENT : BLOCK_STATUS_REJECTED);
+    if (bVerified && bStatusWritten) {
+        ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Write Header(%s)", m_szDevName);
+        ROM_LOG_FROM(pszCaller, LOGLV_INFO, "Success to CRomDevice::SetData(A:%d,B:%d)", area, block);
+        return true;
+    }
+    ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Write Header(%s)", m_szDevName);
+    return false;
+}
+
+// Erases a sector with up to 3 tries, stopping at the first that does not fail.
+int CRomDevice::EraseSectorTries(int area, int sector) {
+    int iResult = RET_FAIL;
+    for (int iTry = 0; iTry < 3 && iResult == RET_FAIL; ++iTry) iResult = EraseSectorSystem(area, sector);
+    return iResult;
+}
+
+// The sector after the one that holds `block` should be blank; anything in it is left over from a
+// write that was cut short before its clean-up. A failed erase is logged by the erase and ignored.
+void CRomDevice::CleanNextSector(const char* pszCaller, int area, int block) {
+    int iSector = NextSector(BlockToSector(block));
+    if (IsNewSector(area, iSector)) return;
+    ROM_LOG_FROM(pszCaller, LOGLV_WARNING, "Detect undeleted Next Sector(%d, %d, %s)", area, iSector,
+                 m_szDevName);
+    EraseSectorTries(area, iSector);
+}
+
+int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
+    if (!IsRecordLengthValid(area, data, length)) {
+        ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %d, %s)", area, length, m_szDevName);
+        return RET_INVALID_ARG;
+    }
+    if (bOpen) {
+        int iOpen = DeviceOpen();
+        if (iOpen != RET_OK) return iOpen;
+    }
+
+    int iCurrent = -1;
+    SearchCurrentBlock(&iCurrent, area);
+    const int iCurrentSector = BlockToSector(iCurrent);
+    if (iCurrentSector < 0) {
+        if (bOpen) DeviceClose();
+        ROM_LOG(LOGLV_ERROR, "FAIL to find Current Blcok(%d,%s)", iCurrent, m_szDevName);
+        return RET_FAIL;
+    }
+
+    // A record of length 0 still gets a buffer: malloc(0) may legally return null.
+    unsigned char* pScratch = static_cast<unsigned char*>(malloc(length > 0 ? length : 1));
+    if (pScratch == nullptr) {
+        if (bOpen) DeviceClose();
+        ROM_LOG(LOGLV_ERROR, "FAIL to alloc memory(%s)", m_szDevName);
+        return RET_FAIL;
+    }
+
+    // Every attempt starts the search from the committed block: a block that an earlier attempt
+    // programmed no longer reads free, so each attempt takes a fresh block.
+    const int iBlocks = BlocksPerArea();
+    int iCount = 0;
+    int bWriteSuccsessFlg = 0;
+    int iNextSector = iCurrentSector;
+    int iNext = -1;
+    while (iCount < iBlocks) {
+        if (SearchNextBlock(&iNext, area, iCurrent) != RET_OK) {
+            ROM_LOG(LOGLV_ERROR, "FAIL to find Next Block(%s)", m_szDevName);
+            break;
+        }
+        iNextSector = BlockToSector(iNext);
+        if (WriteAttempt(area, iNext, data, length, pScratch)) {
+            bWriteSuccsessFlg = 1;
+            break;
+        }
+        ++iCount;
+    }
+    free(pScratch);
+    ROM_LOG(LOGLV_DEBUG, "    bWriteSuccsessFlg(%d), iCount(%d/%d), iNextSector(%d), iCurrentSector(%d)",
+            bWriteSuccsessFlg, iCount, iBlocks, iNextSector, iCurrentSector);
+
+    // The old sector is erased only after the new block is committed, so the record is never without
+    // a committed copy. Failing that erase fails the call: committed blocks now stand in two sectors.
+    bool bCleanFailed = false;
+    if (bWriteSuccsessFlg == 1) {
+        if (iNextSector != iCurrentSector) {
+            int iErase = RET_FAIL;
+            for (int iTry = 0; iTry < 3 && iErase == RET_FAIL; ++iTry) {
+                ROM_LOG(LOGLV_DEBUG, "<< Erase Process(%d->%d) >>", iCurrentSector, iNextSector);
+                iErase = EraseSectorSystem(area, iCurrentSector);
+            }
+            bCleanFailed = iErase == RET_FAIL;
+        } else {
+            CleanNextSector(__func__, area, iNext);
+        }
+    }
+    if (bOpen) DeviceClose();
+
+    // The address is logged as its low 32 bits, the width that the log format takes.
+    const unsigned int uiAddress = static_cast<unsigned int>(reinterpret_cast<uintptr_t>(data));
+    if (bWriteSuccsessFlg == 0 || bCleanFailed) {
+        ROM_LOG(LOGLV_ERROR, "FAIL to SetData( %d, 0x%X, %d )", area, uiAddress, length);
+        return RET_FAIL;
+    }
+    ROM_LOG(LOGLV_DEBUG, "Success to SetData( %d, 0x%X, %d )", area, uiAddress, length);
+    return RET_OK;
+}
+
+// Steps shared by both reads once the block is known: the record straight into the caller's buffer,
+// then, after a complete read, the clean-up of the following sector. Closes the node.
+int CRomDevice::ReadRecord(int area, int block, unsigned char* data, int length) {
+    const char* const pszCaller = "GetData";
+    lseek(m_iFd, BlockOffset(area, block) + HEADER_SIZE, SEEK_SET);
+    const int iRead = static_cast<int>(read(m_iFd, data, length));
+    if (iRead != length) {
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Read Data(%d,%s)", area, m_szDevName);
+        DeviceClose();
+        return iRead;
+    }
+    ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Read Data(%d,%d,%s)", area, iRead, m_szDevName);
+    CleanNextSector(pszCaller, area, block);
+    DeviceClose();
+    return iRead;
+}
+
+int CRomDevice::GetData(int area, unsigned char* data, int length) {
+    if (!IsRecordLengthValid(area, data, length)) {
+        ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %d, %s)", area, length, m_szDevName);
+        return RET_INVALID_ARG;
+    }
+    int iOpen = DeviceOpen();
+    if (iOpen != RET_OK) return iOpen;
+
+    int iCurrent = -1;
+    SearchCurrentBlock(&iCurrent, area);
+    if (iCurrent < 0) {
+        DeviceClose();
+        ROM_LOG(LOGLV_ERROR, "FAIL to find Current Blcok(%d,%s)", area, m_szDevName);
+        return RET_FAIL;
+    }
+    return ReadRecord(area, iCurrent, data, length);
+}
+
+int CRomDevice::GetData(int area, int block, unsigned char* data, int length) {
+    if (!IsRecordLengthValid(area, data, length)) {
+        ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %d, %s)", area, length, m_szDevName);
+        return RET_INVALID_ARG;
+    }
+    int iOpen = DeviceOpen();
+    if (iOpen != RET_OK) return iOpen;
+
+    if (block >= BlocksPerArea()) {
+        DeviceClose();
+        ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %d, %d, %s)", area, block, length, m_szDevName);
+        return RET_BAD_BLOCK;
+    }
+    int iFound = -1;
+    CheckCurrentBlock(&iFound, area, block);
+    if (iFound < 0) {
+        DeviceClose();
+        ROM_LOG(LOGLV_ERROR, "FAIL to access target Blcok(%d,%d,%s)", area, block, m_szDevName);
+        return RET_BAD_BLOCK;
+    }
+    return ReadRecord(area, block, data, length);
+}

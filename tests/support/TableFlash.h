@@ -1,0 +1,41 @@
+// Erased simulated nodes for every device row of g_RomDeviceInfoArray, for the life of a test, and
+// the small helpers that tests use to look at them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "NorSim.h"
+#include "RomDevice.h"
+
+namespace romtest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class TableFlash {
+public:
+    TableFlash();
+
+    // The node of device row i of the table.
+    norsim::Node& node(int device) { return **m_nodes.at(device); }
+    // Operations of every node since the last clearOps().
+    void clearOps();
+    // Every byte of every node, to compare the whole flash before and after a call.
+    std::vector<Bytes> snapshot() const;
+
+private:
+    std::vector<std::unique_ptr<norsim::ScopedNode>> m_nodes;
+};
+
+// A device set up from row i of the table, as the manager sets it up.
+void InitializeFromTable(CRomDevice& device, int row);
+
+// Header bytes of a block as they lie on flash: both words big-endian.
+Bytes HeaderBytes(std::uint32_t status, std::uint32_t crc);
+
+// Number of operations of a kind in a node's log.
+int CountOps(const norsim::Node& node, norsim::OpKind kind);
+
+}  // namespace romtest
