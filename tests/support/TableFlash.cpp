@@ -48,4 +48,41 @@ int CountOps(const norsim::Node& node, norsim::OpKind kind) {
         std::count_if(ops.begin(), ops.end(), [kind](const norsim::Op& op) { return op.kind == kind; }));
 }
 
+std::vector<norsim::Op> OpsOf(const norsim::Node& node, norsim::OpKind kind) {
+    std::vector<norsim::Op> out;
+    for (const norsim::Op& op : node.ops())
+        if (op.kind == kind) out.push_back(op);
+    return out;
+}
+
+Bytes Record(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + 1) % 251);
+    return b;
+}
+
+std::uint32_t BlockStart(const CRomDevice& device, int area, int block) {
+    return static_cast<std::uint32_t>((area - 1) * device.m_iAreaSize + block * device.m_iBlockSize);
+}
+
+void PutBlock(norsim::Node& node, const CRomDevice& device, int area, int block, const Bytes& record,
+              std::uint32_t status) {
+    Bytes data = record;
+    CRomDevice crc;
+    std::uint32_t word = crc.CalculateCRC16(data.data(), static_cast<int>(data.size()));
+    Bytes header = HeaderBytes(status, word);
+    std::uint32_t start = BlockStart(device, area, block);
+    node.poke(start, header);
+    node.poke(start + 8, data);
+}
+
+BlockHeader ReadBlockHeader(const norsim::Node& node, const CRomDevice& device, int area, int block) {
+    Bytes b = node.peek(BlockStart(device, area, block), 8);
+    auto word = [&b](int at) {
+        return static_cast<unsigned>(b[at]) << 24 | static_cast<unsigned>(b[at + 1]) << 16 |
+               static_cast<unsigned>(b[at + 2]) << 8 | b[at + 3];
+    };
+    return BlockHeader{word(0), word(4)};
+}
+
 }  // namespace romtest

@@ -37,5 +37,20 @@ Bytes HeaderBytes(std::uint32_t status, std::uint32_t crc);
 
 // Number of operations of a kind in a node's log.
 int CountOps(const norsim::Node& node, norsim::OpKind kind);
+// The operations of a kind in a node's log, in order.
+std::vector<norsim::Op> OpsOf(const norsim::Node& node, norsim::OpKind kind);
+
+// A record of n bytes that differs with seed.
+Bytes Record(std::size_t n, unsigned seed);
+
+// Where block `block` of local area `area` of a device starts on its node.
+std::uint32_t BlockStart(const CRomDevice& device, int area, int block);
+
+// Builds a block on flash as a completed write leaves it: checksum word, record, then status word.
+void PutBlock(norsim::Node& node, const CRomDevice& device, int area, int block, const Bytes& record,
+              std::uint32_t status = BLOCK_STATUS_CURRENT);
+
+// The two header words of a block as stored, in host order.
+BlockHeader ReadBlockHeader(const norsim::Node& node, const CRomDevice& device, int area, int block);
 
 }  // namespace romtest

@@ -1,0 +1,76 @@
+#include "Environment.h"
+
+#include "Registry.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace norsim {
+namespace {
+
+// At most `parts` pieces; the last keeps any further separators.
+std::vector<std::string_view> split(std::string_view text, char separator, std::size_t parts) {
+    std::vector<std::string_view> pieces;
+    while (pieces.size() + 1 < parts) {
+        const std::size_t end = text.find(separator);
+        if (end == std::string_view::npos) break;
+        pieces.push_back(text.substr(0, end));
+        text.remove_prefix(end + 1);
+    }
+    pieces.push_back(text);
+    return pieces;
+}
+
+std::optional<std::uint32_t> parseSize(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    std::uint32_t value = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+    if (error != std::errc() || stop != end) return std::nullopt;
+    return value;
+}
+
+void addEntry(Registry& registry, std::string_view entry) {
+    // An image file name may itself contain colons.
+    const std::vector<std::string_view> fields = split(entry, ':', 4);
+    if (fields.size() < 3) throw std::invalid_argument("expected PATH:SIZE:ERASESIZE[:IMAGEFILE]");
+    const auto size = parseSize(fields[1]);
+    const auto eraseSize = parseSize(fields[2]);
+    if (!size || !eraseSize) throw std::invalid_argument("sizes must be 32-bit decimal or 0x-hexadecimal numbers");
+    const std::string path(fields[0]);
+    if (fields.size() == 3) {
+        registry.addMemory(path, *size, *eraseSize);
+    } else {
+        registry.addImage(path, *size, *eraseSize, std::string(fields[3]));
+    }
+}
+
+}  // namespace
+
+void addNodesFromEnvironment(Registry& registry) {
+    const char* const nodes = std::getenv("NORSIM_NODES");
+    if (nodes == nullptr) return;
+    for (const std::string_view entry : split(nodes, ',', std::string_view::npos)) {
+        if (entry.empty()) continue;
+        try {
+            addEntry(registry, entry);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "norsim: ignoring NORSIM_NODES entry \"%.*s\": %s\n", static_cast<int>(entry.size()),
+                         entry.data(), error.what());
+        }
+    }
+}
+
+}  // namespace norsim

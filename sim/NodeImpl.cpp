@@ -1,0 +1,151 @@
+#include "NodeImpl.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <unistd.h>
+#include <utility>
+
+namespace norsim {
+namespace {
+
+constexpr std::uint8_t erased = 0xFF;
+
+}  // namespace
+
+Node::Impl::Impl(std::string nodePath, std::uint32_t nodeSize, std::uint32_t nodeEraseSize, Storage nodeStorage)
+    : path(std::move(nodePath)),
+      size(nodeSize),
+      eraseSize(nodeEraseSize),
+      storage(std::move(nodeStorage)),
+      programs(nodeSize / nodeEraseSize),
+      erases(nodeSize / nodeEraseSize) {}
+
+std::int64_t Node::Impl::seek(std::int64_t position, std::int64_t offset, int whence) {
+    std::int64_t target = offset;
+    bool valid = whence == SEEK_SET;
+    if (whence == SEEK_CUR) valid = !__builtin_add_overflow(position, offset, &target);
+    if (whence == SEEK_END) valid = !__builtin_add_overflow(std::int64_t{size}, offset, &target);
+    const std::int64_t result = takeFailure(OpKind::Seek) ? -EIO : valid && target >= 0 ? target : -EINVAL;
+    record(OpKind::Seek, target, 0, result);
+    return result;
+}
+
+std::int64_t Node::Impl::read(std::int64_t position, void* buffer, std::size_t count) {
+    std::int64_t result = -EIO;
+    if (!takeFailure(OpKind::Read)) {
+        const std::size_t length = std::min(available(position, count), takeLimit(OpKind::Read));
+        if (length > 0) std::memcpy(buffer, storage.data() + position, length);
+        result = static_cast<std::int64_t>(length);
+    }
+    record(OpKind::Read, position, count, result);
+    return result;
+}
+
+std::int64_t Node::Impl::program(std::int64_t position, const void* data, std::size_t count) {
+    std::int64_t result = -EIO;
+    if (!takeFailure(OpKind::Program)) {
+        const std::size_t limit = takeLimit(OpKind::Program);
+        if (position >= size) {
+            result = -ENOSPC;
+        } else {
+            const std::size_t length = std::min(available(position, count), limit);
+            store(static_cast<std::uint32_t>(position), static_cast<const std::uint8_t*>(data), length);
+            result = static_cast<std::int64_t>(length);
+        }
+    }
+    record(OpKind::Program, position, count, result);
+    return result;
+}
+
+std::int64_t Node::Impl::control(unsigned long request, void* argument) {
+    // The kernel takes the request as 32 bits, however a caller's integer type widened it.
+    switch (static_cast<std::uint32_t>(request)) {
+    case MEMERASE:
+        return argument != nullptr ? erase(*static_cast<const erase_info_user*>(argument)) : -EFAULT;
+    case MEMGETINFO:
+        return argument != nullptr ? info(*static_cast<mtd_info_user*>(argument)) : -EFAULT;
+    default:
+        return -ENOTTY;
+    }
+}
+
+void Node::Impl::record(OpKind kind, std::int64_t offset, std::uint64_t length, std::int64_t result) {
+    ops.push_back(Op{kind, static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(length),
+                     result < 0 ? -1L : static_cast<long>(result)});
+}
+
+void Node::Impl::checkRange(std::uint32_t offset, std::uint64_t length) const {
+    if (offset + length > size) {
+        throw std::out_of_range("norsim: " + std::to_string(length) + " bytes at " + std::to_string(offset) +
+                                " are beyond " + path);
+    }
+}
+
+std::int64_t Node::Impl::erase(const erase_info_user& request) {
+    std::int64_t result = -EIO;
+    if (!takeFailure(OpKind::Erase)) {
+        const bool aligned = request.start % eraseSize == 0 && request.length % eraseSize == 0;
+        const bool inside = std::uint64_t{request.start} + request.length <= size;
+        result = -EINVAL;
+        if (request.length > 0 && aligned && inside) {
+            wipe(request.start, request.length);
+            result = 0;
+        }
+    }
+    record(OpKind::Erase, request.start, request.length, result);
+    return result;
+}
+
+std::int64_t Node::Impl::info(mtd_info_user& info) {
+    info = mtd_info_user{};
+    info.type = MTD_NORFLASH;
+    info.flags = MTD_CAP_NORFLASH;
+    info.size = size;
+    info.erasesize = eraseSize;
+    info.writesize = 1;
+    info.oobsize = 0;
+    record(OpKind::GetInfo, 0, 0, 0);
+    return 0;
+}
+
+void Node::Impl::store(std::uint32_t offset, const std::uint8_t* data, std::size_t count) {
+    if (count == 0) return;
+    std::uint8_t* const flash = storage.data() + offset;
+    bool overwrote = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        overwrote = overwrote || flash[i] != erased;
+        flash[i] &= data[i];
+    }
+    if (overwrote) ++overwrites;
+    const std::uint64_t last = offset + count - 1;
+    for (std::uint64_t sector = offset / eraseSize; sector <= last / eraseSize; ++sector) ++programs[sector];
+}
+
+void Node::Impl::wipe(std::uint32_t start, std::uint32_t length) {
+    std::memset(storage.data() + start, erased, length);
+    for (std::uint32_t sector = start / eraseSize; sector < (start + length) / eraseSize; ++sector) ++erases[sector];
+}
+
+std::size_t Node::Impl::available(std::int64_t position, std::size_t count) const {
+    if (position >= size) return 0;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(count, static_cast<std::uint64_t>(size - position)));
+}
+
+bool Node::Impl::takeFailure(OpKind kind) {
+    int& failures = fault(kind).failures;
+    if (failures == 0) return false;
+    --failures;
+    return true;
+}
+
+std::size_t Node::Impl::takeLimit(OpKind kind) {
+    Fault& pending = fault(kind);
+    if (pending.shortCalls == 0) return std::numeric_limits<std::size_t>::max();
+    --pending.shortCalls;
+    return pending.shortBytes;
+}
+
+}  // namespace norsim

@@ -1,0 +1,73 @@
+#include "Storage.h"
+
+#include "RealLibc.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace norsim {
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const std::string& file) {
+    throw std::runtime_error("norsim: " + what + " " + file + ": " + std::strerror(errno));
+}
+
+// The image file is the simulator's own business: it is opened and closed with libc's calls.
+class ImageDescriptor {
+public:
+    explicit ImageDescriptor(int fd) : m_fd(fd) {}
+    ~ImageDescriptor() {
+        if (m_fd >= 0) real::close(m_fd);
+    }
+    ImageDescriptor(const ImageDescriptor&) = delete;
+    ImageDescriptor& operator=(const ImageDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+void Storage::Unmap::operator()(std::uint8_t* bytes) const { munmap(bytes, size); }
+
+Storage::Storage(std::uint32_t size) : m_memory(size, 0xFF) {}
+
+Storage::Storage(const std::string& imageFile, std::uint32_t size) {
+    const ImageDescriptor existing(real::open(imageFile.c_str(), O_RDWR | O_CLOEXEC, 0));
+    if (existing.get() >= 0) {
+        struct stat64 status {};
+        if (fstat64(existing.get(), &status) != 0) fail("cannot inspect image", imageFile);
+        if (status.st_size != size) {
+            throw std::runtime_error("norsim: image " + imageFile + " holds " + std::to_string(status.st_size) +
+                                     " bytes, not the node's " + std::to_string(size));
+        }
+        map(existing.get(), size, imageFile);
+        return;
+    }
+    if (errno != ENOENT) fail("cannot open image", imageFile);
+
+    // Erased aside and then renamed into place, so that no process killed meanwhile leaves an image
+    // that is not erased flash.
+    const std::string fresh = imageFile + ".new";
+    const ImageDescriptor created(real::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (created.get() < 0) fail("cannot create image", fresh);
+    if (ftruncate64(created.get(), size) != 0) fail("cannot size image", fresh);
+    map(created.get(), size, fresh);
+    std::memset(m_mapping.get(), 0xFF, size);
+    if (std::rename(fresh.c_str(), imageFile.c_str()) != 0) fail("cannot create image", imageFile);
+}
+
+void Storage::map(int fd, std::uint32_t size, const std::string& file) {
+    void* const bytes = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (bytes == MAP_FAILED) fail("cannot map image", file);
+    m_mapping = std::unique_ptr<std::uint8_t, Unmap>(static_cast<std::uint8_t*>(bytes), Unmap{size});
+}
+
+}  // namespace norsim
