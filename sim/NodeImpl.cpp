@@ -79,7 +79,7 @@ void Node::Impl::record(OpKind kind, std::int64_t offset, std::uint64_t length, 
 
 void Node::Impl::checkRange(std::uint32_t offset, std::uint64_t length) const {
     if (offset + length > size) {
-        throw std::out_of_range("norsim: " + std::to_string(length) + " bytes at " + std::to_string(offset) +
+        throw std::out_of_range(std::to_string(length) + " bytes at " + std::to_string(offset) +
                                 " are beyond " + path);
     }
 }
@@ -120,8 +120,8 @@ void Node::Impl::store(std::uint32_t offset, const std::uint8_t* data, std::size
         flash[i] &= data[i];
     }
     if (overwrote) ++overwrites;
-    const std::uint64_t last = offset + count - 1;
-    for (std::uint64_t sector = offset / eraseSize; sector <= last / eraseSize; ++sector) ++programs[sector];
+    const auto last = static_cast<std::uint32_t>(offset + count - 1);
+    for (std::uint32_t sector = offset / eraseSize; sector <= last / eraseSize; ++sector) ++programs[sector];
 }
 
 void Node::Impl::wipe(std::uint32_t start, std::uint32_t length) {
@@ -134,16 +134,30 @@ std::size_t Node::Impl::available(std::int64_t position, std::size_t count) cons
     return static_cast<std::size_t>(std::min<std::uint64_t>(count, static_cast<std::uint64_t>(size - position)));
 }
 
+bool Node::Impl::takeBusy() {
+    if (busyOpens == 0) return busy;
+    --busyOpens;
+    return true;
+}
+
 bool Node::Impl::takeFailure(OpKind kind) {
-    int& failures = fault(kind).failures;
-    if (failures == 0) return false;
-    --failures;
+    Fault& pending = fault(kind);
+    if (pending.failures == 0) return false;
+    if (pending.failAfter > 0) {
+        --pending.failAfter;
+        return false;
+    }
+    --pending.failures;
     return true;
 }
 
 std::size_t Node::Impl::takeLimit(OpKind kind) {
     Fault& pending = fault(kind);
     if (pending.shortCalls == 0) return std::numeric_limits<std::size_t>::max();
+    if (pending.shortAfter > 0) {
+        --pending.shortAfter;
+        return std::numeric_limits<std::size_t>::max();
+    }
     --pending.shortCalls;
     return pending.shortBytes;
 }

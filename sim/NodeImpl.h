@@ -11,13 +11,16 @@
 #include <vector>
 
 #include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
 
 namespace norsim {
 
 struct Node::Impl {
     struct Fault {
         int failures = 0;
+        int failAfter = 0;
         int shortCalls = 0;
+        int shortAfter = 0;
         std::uint32_t shortBytes = 0;
     };
 
@@ -29,6 +32,8 @@ struct Node::Impl {
     std::int64_t read(std::int64_t position, void* buffer, std::size_t count);
     std::int64_t program(std::int64_t position, const void* data, std::size_t count);
     std::int64_t control(unsigned long request, void* argument);
+    // Whether an open now finds the node busy; counts off busyFor().
+    bool takeBusy();
 
     void record(OpKind kind, std::int64_t offset, std::uint64_t length, std::int64_t result);
     // Throws std::out_of_range unless the range lies within the node.
@@ -40,6 +45,7 @@ struct Node::Impl {
     const std::uint32_t eraseSize;
     Storage storage;
     bool busy = false;
+    int busyOpens = 0;
     int openCount = 0;
     std::vector<Op> ops;
     std::vector<std::uint64_t> programs;

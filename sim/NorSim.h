@@ -42,12 +42,15 @@ public:
 
     // open() of this node fails with EBUSY while busy.
     void setBusy(bool busy);
+    // The next `count` opens fail with EBUSY; then the node is free again (as after setBusy(false)).
+    void busyFor(int count);
 
-    // The next `count` calls of `kind` (Seek, Read, Program or Erase) fail: -1 with errno EIO.
-    void failNext(OpKind kind, int count = 1);
+    // The next `count` calls of `kind` (Seek, Read, Program or Erase) fail: -1 with errno EIO. With
+    // `after`, that many calls of the kind go through first.
+    void failNext(OpKind kind, int count = 1, int after = 0);
     // The next `count` calls of `kind` (Read or Program) transfer at most `bytes` bytes; a short
-    // program stores only its first `bytes` bytes.
-    void shortNext(OpKind kind, std::uint32_t bytes, int count = 1);
+    // program stores only its first `bytes` bytes. With `after`, that many calls go through first.
+    void shortNext(OpKind kind, std::uint32_t bytes, int count = 1, int after = 0);
 
     const std::vector<Op>& ops() const;
     void clearOps();

@@ -12,9 +12,9 @@ namespace norsim {
 namespace {
 
 void checkGeometry(const std::string& path, std::uint32_t size, std::uint32_t eraseSize) {
-    if (path.empty()) throw std::invalid_argument("norsim: a node needs a path");
+    if (path.empty()) throw std::invalid_argument("a node needs a path");
     if (size == 0 || eraseSize == 0 || size % eraseSize != 0) {
-        throw std::invalid_argument("norsim: node " + path + " of " + std::to_string(size) +
+        throw std::invalid_argument("node " + path + " of " + std::to_string(size) +
                                     " bytes is not a whole number of " + std::to_string(eraseSize) +
                                     "-byte erase blocks");
     }
@@ -44,7 +44,7 @@ Node::Impl* Registry::addMemory(const std::string& path, std::uint32_t size, std
 Node::Impl* Registry::addImage(const std::string& path, std::uint32_t size, std::uint32_t eraseSize,
                                const std::string& imageFile) {
     checkGeometry(path, size, eraseSize);
-    if (imageFile.empty()) throw std::invalid_argument("norsim: node " + path + " needs an image file name");
+    if (imageFile.empty()) throw std::invalid_argument("node " + path + " needs an image file name");
     return insert(std::make_shared<Node::Impl>(path, size, eraseSize, Storage(imageFile, size)));
 }
 
@@ -79,7 +79,7 @@ std::optional<std::int64_t> Registry::open(const char* path, int flags) {
     if (found == m_nodes.end()) return std::nullopt;
     Node::Impl& node = *found->second;
     std::int64_t result = -EBUSY;
-    if (!node.busy) {
+    if (!node.takeBusy()) {
         // A real descriptor gives a number that no file can get while the node holds it.
         const int fd = real::open("/dev/null", O_RDWR | (flags & O_CLOEXEC), 0);
         result = fd >= 0 ? fd : -errno;

@@ -15,7 +15,7 @@ namespace norsim {
 namespace {
 
 [[noreturn]] void fail(const std::string& what, const std::string& file) {
-    throw std::runtime_error("norsim: " + what + " " + file + ": " + std::strerror(errno));
+    throw std::runtime_error(what + " " + file + ": " + std::strerror(errno));
 }
 
 // The image file is the simulator's own business: it is opened and closed with libc's calls.
@@ -35,7 +35,7 @@ private:
 
 }  // namespace
 
-void Storage::Unmap::operator()(std::uint8_t* bytes) const { munmap(bytes, size); }
+void Unmap::operator()(std::uint8_t* bytes) const { munmap(bytes, size); }
 
 Storage::Storage(std::uint32_t size) : m_memory(size, 0xFF) {}
 
@@ -45,7 +45,7 @@ Storage::Storage(const std::string& imageFile, std::uint32_t size) {
         struct stat64 status {};
         if (fstat64(existing.get(), &status) != 0) fail("cannot inspect image", imageFile);
         if (status.st_size != size) {
-            throw std::runtime_error("norsim: image " + imageFile + " holds " + std::to_string(status.st_size) +
+            throw std::runtime_error("image " + imageFile + " holds " + std::to_string(status.st_size) +
                                      " bytes, not the node's " + std::to_string(size));
         }
         map(existing.get(), size, imageFile);

@@ -11,6 +11,11 @@
 
 namespace norsim {
 
+struct Unmap {
+    std::size_t size = 0;
+    void operator()(std::uint8_t* bytes) const;
+};
+
 class Storage {
 public:
     explicit Storage(std::uint32_t size);
@@ -21,11 +26,6 @@ public:
     std::uint8_t* data() { return m_mapping ? m_mapping.get() : m_memory.data(); }
 
 private:
-    struct Unmap {
-        std::size_t size = 0;
-        void operator()(std::uint8_t* bytes) const;
-    };
-
     void map(int fd, std::uint32_t size, const std::string& file);
 
     std::vector<std::uint8_t> m_memory;

@@ -394,7 +394,9 @@ TEST(DeviceLogging, DisabledLevelsChangeNoResultAndNoByte) {
         results.push_back(d.BlockToSector(99));
         d.DeviceClose();
         EXPECT_EQ(log.strayCalls(), 0);
-        if (levels == logcap::kNoLevels) EXPECT_TRUE(log.lines().empty());
+        if (levels == logcap::kNoLevels) {
+            EXPECT_TRUE(log.lines().empty());
+        }
         return flash.snapshot();
     };
     std::vector<int> quiet, verbose;

@@ -126,6 +126,7 @@ TEST_F(Read, NamedBlockOutOfRangeOrNotCommitted) {
     store(2, Record(10, 1));
     put(2, 5, Record(10, 5), BLOCK_STATUS_REJECTED);
     auto before = flash.snapshot();
+    node().clearOps();
     LogCapture log;
     Bytes out(10);
     EXPECT_EQ(readBlock(2, 64, out), -4);

@@ -159,6 +159,7 @@ TEST_F(Write, AttemptsStopAtTheBlockCount) {
     Bytes old = Record(10, 1);
     ASSERT_EQ(write(2, old), 0);
     auto before = flash.snapshot();
+    node().clearOps();
     LogCapture log;
     // No program lands, so every attempt finds block 2 still free and fails again.
     node().failNext(OpKind::Program, 1000);

@@ -4,8 +4,8 @@
 set -euo pipefail
 build=$1 source=$2 work=$3
 rm -rf "$work"
-prefix=/opt/romstore
-DESTDIR="$work/root" cmake --install "$build" --prefix "$prefix" >/dev/null
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+DESTDIR="$work/root" cmake --install "$build" >/dev/null
 stage="$work/root$prefix"
 libdir=$(dirname "$(find "$stage" -name romstore.pc)")/..
 test -f "$stage/include/romstore/RomMgr.h"

@@ -1,0 +1,42 @@
+// Nodes backed by an image file that outlives them.
+#include "SimTest.h"
+
+namespace {
+
+class ImageTest : public ::testing::Test {
+protected:
+    static constexpr const char* path = "/dev/norsim-image";
+    TempDir dir;
+    std::string image = (dir.path() / "flash.img").string();
+    norsim::Flash& flash = norsim::Flash::instance();
+};
+
+TEST_F(ImageTest, MissingImageIsCreatedErasedAndKeepsProgramsAcrossReAdding) {
+    flash.addImage(path, 0x2000, 0x1000, image);
+    EXPECT_EQ(fileBytes(image), ones(0x2000));
+    const int fd = ::open(path, O_RDWR);
+    ASSERT_EQ(::lseek(fd, 0x1001, SEEK_SET), 0x1001);
+    ASSERT_EQ(::write(fd, "\x12\x34", 2), 2);
+    ::close(fd);
+    const Bytes onDisk = fileBytes(image);
+    EXPECT_EQ(Bytes(onDisk.begin() + 0x1000, onDisk.begin() + 0x1004), (Bytes{0xFF, 0x12, 0x34, 0xFF}));
+    flash.remove(path);
+
+    const norsim::Node again = flash.addImage(path, 0x2000, 0x1000, image);
+    EXPECT_EQ(again.peek(0x1000, 4), (Bytes{0xFF, 0x12, 0x34, 0xFF}));
+    EXPECT_EQ(again.programCount(1), 0u);
+    flash.remove(path);
+    EXPECT_FALSE(std::filesystem::exists(image + ".new"));
+}
+
+TEST_F(ImageTest, ExistingImageIsUsedOnlyWhenItHasTheNodesSize) {
+    std::ofstream(image, std::ios::binary) << std::string(0x1000, '\x5A');
+    EXPECT_THROW(flash.addImage(path, 0x2000, 0x1000, image), std::runtime_error);
+    EXPECT_FALSE(flash.find(path));
+    EXPECT_EQ(fileBytes(image), Bytes(0x1000, 0x5A));
+    const norsim::Node node = flash.addImage(path, 0x1000, 0x1000, image);
+    EXPECT_EQ(node.peek(0, 0x1000), Bytes(0x1000, 0x5A));
+    flash.remove(path);
+}
+
+}  // namespace
