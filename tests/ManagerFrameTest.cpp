@@ -1,8 +1,6 @@
 // The manager frame: devices and ranges built from the device table, area numbering, the range query.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "LogCapture.h"
 #include "NqLog.h"
 #include "RomDeviceInfo.h"
@@ -11,21 +9,7 @@
 
 using logcap::LogCapture;
 
-namespace {
-
-// Replaces the compiled-in table for one test and puts it back afterwards.
-class TableOverride {
-public:
-    TableOverride() { memcpy(m_saved, g_RomDeviceInfoArray, sizeof(m_saved)); }
-    ~TableOverride() { memcpy(g_RomDeviceInfoArray, m_saved, sizeof(m_saved)); }
-    TableOverride(const TableOverride&) = delete;
-    TableOverride& operator=(const TableOverride&) = delete;
-
-private:
-    RomDeviceInfo m_saved[3];
-};
-
-}  // namespace
+using romtest::TableOverride;
 
 TEST(ManagerFrame, BuildsTwoDevicesFromTheCompiledInTable) {
     romtest::TableFlash flash;

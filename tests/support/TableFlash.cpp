@@ -1,8 +1,11 @@
 #include "TableFlash.h"
 
-#include <algorithm>
+#include <gtest/gtest.h>
 
-#include "RomDeviceInfo.h"
+#include <algorithm>
+#include <cstring>
+
+#include "LogCapture.h"
 
 namespace romtest {
 
@@ -25,6 +28,30 @@ std::vector<Bytes> TableFlash::snapshot() const {
         all.push_back(node.peek(0, node.size()));
     }
     return all;
+}
+
+TableOverride::TableOverride() { memcpy(m_saved, g_RomDeviceInfoArray, sizeof(m_saved)); }
+
+TableOverride::~TableOverride() { memcpy(g_RomDeviceInfoArray, m_saved, sizeof(m_saved)); }
+
+void ExpectLoggingChangesNothing(const std::function<std::vector<int>(TableFlash&)>& workload) {
+    auto run = [&workload](unsigned levels, std::vector<int>& results) {
+        TableFlash flash;
+        logcap::LogCapture log(levels);
+        results = workload(flash);
+        EXPECT_EQ(log.strayCalls(), 0);
+        if (levels == logcap::kNoLevels) {
+            EXPECT_TRUE(log.lines().empty());
+        } else {
+            EXPECT_FALSE(log.lines().empty());
+        }
+        return flash.snapshot();
+    };
+    std::vector<int> quiet, verbose;
+    auto quietFlash = run(logcap::kNoLevels, quiet);
+    auto verboseFlash = run(logcap::kAllLevels, verbose);
+    EXPECT_EQ(quiet, verbose);
+    EXPECT_TRUE(quietFlash == verboseFlash);
 }
 
 void InitializeFromTable(CRomDevice& device, int row) {

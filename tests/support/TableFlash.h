@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "NorSim.h"
 #include "RomDevice.h"
+#include "RomDeviceInfo.h"
 
 namespace romtest {
 
@@ -28,6 +30,22 @@ public:
 private:
     std::vector<std::unique_ptr<norsim::ScopedNode>> m_nodes;
 };
+
+// Replaces the compiled-in device table for one test and puts it back afterwards.
+class TableOverride {
+public:
+    TableOverride();
+    ~TableOverride();
+    TableOverride(const TableOverride&) = delete;
+    TableOverride& operator=(const TableOverride&) = delete;
+
+private:
+    RomDeviceInfo m_saved[3];
+};
+
+// Runs the workload twice on fresh flash, once with every log level enabled and once with none: its
+// results and every byte of the flash must come out the same, and no disabled line may be emitted.
+void ExpectLoggingChangesNothing(const std::function<std::vector<int>(TableFlash&)>& workload);
 
 // A device set up from row i of the table, as the manager sets it up.
 void InitializeFromTable(CRomDevice& device, int row);
