@@ -57,7 +57,36 @@ void addEntry(Registry& registry, std::string_view entry) {
     }
 }
 
+std::optional<EraseCut> parseEraseCut(std::string_view text) {
+    if (text == "untouched") return EraseCut::Untouched;
+    if (text == "completed") return EraseCut::Completed;
+    if (text == "zeroed") return EraseCut::Zeroed;
+    if (text == "mixed") return EraseCut::Mixed;
+    return std::nullopt;
+}
+
 }  // namespace
+
+void armPowerCutFromEnvironment(Registry& registry) {
+    const char* const after = std::getenv("NORSIM_CUT_AFTER");
+    if (after == nullptr) return;
+    const char* const bytes = std::getenv("NORSIM_CUT_BYTES");
+    const char* const erase = std::getenv("NORSIM_CUT_ERASE");
+    const std::optional<std::uint32_t> at = parseSize(after);
+    const std::optional<std::uint32_t> programBytes = bytes != nullptr ? parseSize(bytes) : 0u;
+    const std::optional<EraseCut> eraseCut = erase != nullptr ? parseEraseCut(erase) : EraseCut::Untouched;
+    if (!at || *at == 0 || !programBytes || !eraseCut) {
+        std::fprintf(stderr, "norsim: ignoring NORSIM_CUT_AFTER=%s: expected a count from 1, NORSIM_CUT_BYTES a "
+                             "number and NORSIM_CUT_ERASE one of untouched, completed, zeroed, mixed\n", after);
+        return;
+    }
+    PowerCut cut;
+    cut.at = *at;
+    cut.programBytes = *programBytes;
+    cut.erase = *eraseCut;
+    registry.power().arm(cut);
+    registry.power().killOnCut();
+}
 
 void addNodesFromEnvironment(Registry& registry) {
     const char* const nodes = std::getenv("NORSIM_NODES");

@@ -25,6 +25,30 @@ void Flash::remove(const std::string& path) { Registry::instance().remove(path);
 
 void Flash::clear() { Registry::instance().clear(); }
 
+void Flash::cutPower(const PowerCut& cut) {
+    Registry& registry = Registry::instance();
+    const auto lock = registry.lock();
+    registry.power().arm(cut);
+}
+
+void Flash::powerOn() {
+    Registry& registry = Registry::instance();
+    const auto lock = registry.lock();
+    registry.power().on();
+}
+
+bool Flash::powerLost() const {
+    Registry& registry = Registry::instance();
+    const auto lock = registry.lock();
+    return registry.power().lost();
+}
+
+std::uint64_t Flash::flashOperations() const {
+    Registry& registry = Registry::instance();
+    const auto lock = registry.lock();
+    return registry.power().operations();
+}
+
 ScopedNode::ScopedNode(const std::string& path, std::uint32_t size, std::uint32_t eraseSize)
     : m_path(path), m_node(Flash::instance().add(path, size, eraseSize)) {}
 

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <random>
+#include <csignal>
 #include <stdexcept>
 #include <unistd.h>
 #include <utility>
@@ -28,14 +30,15 @@ std::int64_t Node::Impl::seek(std::int64_t position, std::int64_t offset, int wh
     bool valid = whence == SEEK_SET;
     if (whence == SEEK_CUR) valid = !__builtin_add_overflow(position, offset, &target);
     if (whence == SEEK_END) valid = !__builtin_add_overflow(std::int64_t{size}, offset, &target);
-    const std::int64_t result = takeFailure(OpKind::Seek) ? -EIO : valid && target >= 0 ? target : -EINVAL;
+    const std::int64_t result =
+        power->lost() || takeFailure(OpKind::Seek) ? -EIO : valid && target >= 0 ? target : -EINVAL;
     record(OpKind::Seek, target, 0, result);
     return result;
 }
 
 std::int64_t Node::Impl::read(std::int64_t position, void* buffer, std::size_t count) {
     std::int64_t result = -EIO;
-    if (!takeFailure(OpKind::Read)) {
+    if (!power->lost() && !takeFailure(OpKind::Read)) {
         const std::size_t length = std::min(available(position, count), takeLimit(OpKind::Read));
         if (length > 0) std::memcpy(buffer, storage.data() + position, length);
         result = static_cast<std::int64_t>(length);
@@ -45,6 +48,16 @@ std::int64_t Node::Impl::read(std::int64_t position, void* buffer, std::size_t c
 }
 
 std::int64_t Node::Impl::program(std::int64_t position, const void* data, std::size_t count) {
+    if (power->lost()) {
+        record(OpKind::Program, position, count, -EIO);
+        return -EIO;
+    }
+    if (const std::optional<PowerCut> cut = power->take()) {
+        const std::size_t stored = std::min<std::size_t>(available(position, count), cut->programBytes);
+        store(static_cast<std::uint32_t>(position), static_cast<const std::uint8_t*>(data), stored);
+        record(OpKind::Program, position, count, -EIO);
+        return powerFails();
+    }
     std::int64_t result = -EIO;
     if (!takeFailure(OpKind::Program)) {
         const std::size_t limit = takeLimit(OpKind::Program);
@@ -61,6 +74,7 @@ std::int64_t Node::Impl::program(std::int64_t position, const void* data, std::s
 }
 
 std::int64_t Node::Impl::control(unsigned long request, void* argument) {
+    if (power->lost()) return -EIO;
     // The kernel takes the request as 32 bits, however a caller's integer type widened it.
     switch (static_cast<std::uint32_t>(request)) {
     case MEMERASE:
@@ -85,12 +99,18 @@ void Node::Impl::checkRange(std::uint32_t offset, std::uint64_t length) const {
 }
 
 std::int64_t Node::Impl::erase(const erase_info_user& request) {
+    const bool aligned = request.start % eraseSize == 0 && request.length % eraseSize == 0;
+    const bool inside = std::uint64_t{request.start} + request.length <= size;
+    const bool valid = request.length > 0 && aligned && inside;
+    if (const std::optional<PowerCut> cut = power->take()) {
+        if (valid) interruptErase(request.start, request.length, *cut);
+        record(OpKind::Erase, request.start, request.length, -EIO);
+        return powerFails();
+    }
     std::int64_t result = -EIO;
     if (!takeFailure(OpKind::Erase)) {
-        const bool aligned = request.start % eraseSize == 0 && request.length % eraseSize == 0;
-        const bool inside = std::uint64_t{request.start} + request.length <= size;
         result = -EINVAL;
-        if (request.length > 0 && aligned && inside) {
+        if (valid) {
             wipe(request.start, request.length);
             result = 0;
         }
@@ -127,6 +147,34 @@ void Node::Impl::store(std::uint32_t offset, const std::uint8_t* data, std::size
 void Node::Impl::wipe(std::uint32_t start, std::uint32_t length) {
     std::memset(storage.data() + start, erased, length);
     for (std::uint32_t sector = start / eraseSize; sector < (start + length) / eraseSize; ++sector) ++erases[sector];
+}
+
+void Node::Impl::interruptErase(std::uint32_t start, std::uint32_t length, const PowerCut& cut) {
+    std::uint8_t* const flash = storage.data() + start;
+    switch (cut.erase) {
+    case EraseCut::Untouched:
+        break;
+    case EraseCut::Completed:
+        wipe(start, length);
+        break;
+    case EraseCut::Zeroed:
+        std::memset(flash, 0x00, length);
+        break;
+    case EraseCut::Mixed: {
+        std::mt19937 bits(cut.seed);
+        for (std::uint32_t i = 0; i < length; ++i) {
+            const std::uint32_t draw = bits();
+            const std::uint8_t pick[] = {flash[i], 0x00, erased, static_cast<std::uint8_t>(draw >> 8)};
+            flash[i] = pick[draw & 3u];
+        }
+        break;
+    }
+    }
+}
+
+std::int64_t Node::Impl::powerFails() {
+    if (power->kills()) std::raise(SIGKILL);
+    return -EIO;
 }
 
 std::size_t Node::Impl::available(std::int64_t position, std::size_t count) const {

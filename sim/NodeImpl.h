@@ -2,6 +2,7 @@
 #pragma once
 
 #include "NorSim.h"
+#include "Power.h"
 #include "Storage.h"
 
 #include <array>
@@ -52,6 +53,8 @@ struct Node::Impl {
     std::vector<std::uint64_t> erases;
     std::uint64_t overwrites = 0;
     std::array<Fault, static_cast<std::size_t>(OpKind::GetInfo) + 1> faults{};
+    // The registry's, shared by every node.
+    Power* power = nullptr;
 
 private:
     std::int64_t erase(const erase_info_user& request);
@@ -59,6 +62,10 @@ private:
     // Every program and every erase reaches the flash through these two.
     void store(std::uint32_t offset, const std::uint8_t* data, std::size_t count);
     void wipe(std::uint32_t start, std::uint32_t length);
+    // What a cut erase leaves of its range.
+    void interruptErase(std::uint32_t start, std::uint32_t length, const PowerCut& cut);
+    // Ends the process when the cut came from the environment; otherwise the call fails.
+    std::int64_t powerFails();
 
     std::size_t available(std::int64_t position, std::size_t count) const;
     bool takeFailure(OpKind kind);

@@ -71,6 +71,21 @@ private:
     Impl* m_impl;
 };
 
+// How a cut erase leaves its range. A NOR erase first programs the whole range to 0x00 and then
+// erases it, so a cut can leave it as it was, erased, all 0x00, or anything in between.
+enum class EraseCut { Untouched, Completed, Zeroed, Mixed };
+
+// The power fails during the `at`-th program or erase (counted from 1 over every node, from the
+// moment the cut is armed). A cut program stores only its first `programBytes` bytes; a cut erase
+// leaves its range as `erase` says (Mixed: each byte old, 0x00, 0xFF or random bits, from `seed`).
+// From then on every call on a simulated node fails with EIO, close excepted, until power comes on.
+struct PowerCut {
+    std::uint64_t at = 1;
+    std::uint32_t programBytes = 0;
+    EraseCut erase = EraseCut::Untouched;
+    std::uint32_t seed = 1;
+};
+
 // The process-wide set of simulated nodes.
 class Flash {
 public:
@@ -85,6 +100,13 @@ public:
     Node find(const std::string& path);
     void remove(const std::string& path);
     void clear();
+
+    void cutPower(const PowerCut& cut);
+    // Power comes back: a cut armed and not yet reached is dropped, and the count starts again.
+    void powerOn();
+    bool powerLost() const;
+    // Programs and erases since power came on (or the cut was armed).
+    std::uint64_t flashOperations() const;
 };
 
 // A memory-backed node for the life of a scope.

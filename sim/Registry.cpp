@@ -31,6 +31,7 @@ Registry& Registry::instance() {
     static Registry* const registry = [] {
         auto* const created = new Registry;
         addNodesFromEnvironment(*created);
+        armPowerCutFromEnvironment(*created);
         return created;
     }();
     return *registry;
@@ -51,6 +52,7 @@ Node::Impl* Registry::addImage(const std::string& path, std::uint32_t size, std:
 Node::Impl* Registry::insert(std::shared_ptr<Node::Impl> node) {
     const std::lock_guard<std::mutex> guard(m_mutex);
     Node::Impl* const added = node.get();
+    added->power = &m_power;
     m_nodes[added->path] = std::move(node);
     return added;
 }
@@ -78,8 +80,8 @@ std::optional<std::int64_t> Registry::open(const char* path, int flags) {
     const auto found = m_nodes.find(std::string_view(path));
     if (found == m_nodes.end()) return std::nullopt;
     Node::Impl& node = *found->second;
-    std::int64_t result = -EBUSY;
-    if (!node.takeBusy()) {
+    std::int64_t result = m_power.lost() ? -EIO : -EBUSY;
+    if (!m_power.lost() && !node.takeBusy()) {
         // A real descriptor gives a number that no file can get while the node holds it.
         const int fd = real::open("/dev/null", O_RDWR | (flags & O_CLOEXEC), 0);
         result = fd >= 0 ? fd : -errno;

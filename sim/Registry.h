@@ -39,6 +39,8 @@ public:
     std::optional<std::int64_t> seek(int fd, std::int64_t offset, int whence);
     std::optional<std::int64_t> control(int fd, unsigned long request, void* argument);
 
+    Power& power() { return m_power; }
+
     // libc has just given this number to a real file, so a descriptor of ours with that number was
     // closed behind the simulator's back (dup2, close_range, a close inside libc).
     void forget(int fd);
@@ -55,6 +57,7 @@ private:
     std::optional<std::int64_t> onDescriptor(int fd, Call call);
 
     std::mutex m_mutex;
+    Power m_power;
     std::map<std::string, std::shared_ptr<Node::Impl>, std::less<>> m_nodes;
     std::unordered_map<int, Descriptor> m_descriptors;
 };
