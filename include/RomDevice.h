@@ -57,6 +57,8 @@ public:
     char m_szDevName[64];
 
 private:
+    enum BlockTrust { kBlockTrusted, kBlockUntrusted, kBlockUnreadable };
+
     int SectorsPerArea() const;
     int BlocksPerArea() const;
     int AreaOffset(int area) const;
@@ -67,6 +69,8 @@ private:
     bool SeekTo(int offset);
     bool WriteWord(unsigned int word);
     bool WriteFormatMarker(int area);
+    BlockTrust VerifyBlock(int area, int block, const BlockHeader& header);
+    int FindCurrentBlock(int* found, int area, bool bReplaceUntrusted);
     bool WriteAttempt(int area, int block, unsigned char* data, int length, unsigned char* pScratch);
     int EraseSectorTries(int area, int sector);
     void CleanNextSector(const char* pszCaller, int area, int block);

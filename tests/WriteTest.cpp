@@ -70,15 +70,15 @@ TEST_F(Write, AttemptProgramsChecksumRecordAndStatusInThatOrder) {
     EXPECT_EQ(programs[2].offset, start(2, 2));
     EXPECT_EQ(programs[2].length, 4u);
 
-    // The read-back lies between the record and the status word, and covers exactly the record; the
-    // following sector is probed whole.
+    // The read-back lies between the record and the status word, and covers exactly the checksum word
+    // and the record; the following sector is probed whole.
     const auto& ops = node().ops();
     int recordAt = -1, statusAt = -1, readBackAt = -1, probeAt = -1;
     for (int i = 0; i < static_cast<int>(ops.size()); ++i) {
         const norsim::Op& op = ops[i];
         if (op.kind == OpKind::Program && op.offset == start(2, 2) + 8) recordAt = i;
         if (op.kind == OpKind::Program && op.offset == start(2, 2)) statusAt = i;
-        if (op.kind == OpKind::Read && op.offset == start(2, 2) + 8 && op.length == 300) readBackAt = i;
+        if (op.kind == OpKind::Read && op.offset == start(2, 2) + 4 && op.length == 304) readBackAt = i;
         if (op.kind == OpKind::Read && op.offset == kArea + kSector && op.length == kSector) probeAt = i;
     }
     EXPECT_LT(recordAt, readBackAt);
@@ -174,8 +174,9 @@ TEST_F(Write, FailedPositioningBeforeTheChecksumWritesNothing) {
     ASSERT_EQ(write(2, Record(10, 1)), 0);
     node().clearOps();
     LogCapture log;
-    // 64 header seeks of the scan and one of the next-block search come first.
-    node().failNext(OpKind::Seek, 1, 65);
+    // 64 header seeks of the scan, one to verify the current block and one of the next-block search
+    // come first.
+    node().failNext(OpKind::Seek, 1, 66);
     Bytes record = Record(40, 2);
     ASSERT_EQ(write(2, record), 0);
     EXPECT_EQ(log.count(LOGLV_ERROR, "FAIL to seek(/dev/mtd_backup)"), 1);

@@ -42,6 +42,26 @@ static_assert(kCrc16.hi[1] == 0xC1 && kCrc16.lo[1] == 0xC0 && kCrc16.hi[255] == 
                   kCrc16.lo[255] == 0x40,
               "Modbus CRC tables");
 
+// The running register of the record checksum, a byte at a time: one lookup in each table.
+class Crc16Register {
+public:
+    explicit Crc16Register(unsigned short seed)
+        : m_hi(static_cast<unsigned char>(seed >> 8)), m_lo(static_cast<unsigned char>(seed & 0xFF)) {}
+    void Add(unsigned char byte) {
+        unsigned char idx = m_hi ^ byte;
+        m_hi = m_lo ^ kCrc16.hi[idx];
+        m_lo = kCrc16.lo[idx];
+    }
+    unsigned short Value() const { return static_cast<unsigned short>((m_hi << 8) | m_lo); }
+
+private:
+    unsigned char m_hi;
+    unsigned char m_lo;
+};
+
+// The record region of a block is verified through a buffer of this size on the stack.
+const int kVerifyChunk = 4096;
+
 // The offsets of the store are 32-bit signed values; Initialize refuses a geometry beyond them.
 const int64_t kMaxOffset = INT32_MAX;
 
@@ -114,14 +134,9 @@ unsigned short CRomDevice::CalculateCRC16(unsigned char* buffer, int length) {
 unsigned short CRomDevice::CalculateCRC16Continuation(unsigned char* buffer, int length,
                                                       unsigned short seed) {
     if (buffer == nullptr) return 0;
-    unsigned char hi = static_cast<unsigned char>(seed >> 8);
-    unsigned char lo = static_cast<unsigned char>(seed & 0xFF);
-    for (int i = 0; i < length; ++i) {
-        unsigned char idx = hi ^ buffer[i];
-        hi = lo ^ kCrc16.hi[idx];
-        lo = kCrc16.lo[idx];
-    }
-    return static_cast<unsigned short>((hi << 8) | lo);
+    Crc16Register crc(seed);
+    for (int i = 0; i < length; ++i) crc.Add(buffer[i]);
+    return crc.Value();
 }
 
 int CRomDevice::DeviceOpen() {
@@ -246,52 +261,101 @@ bool CRomDevice::WriteFormatMarker(int area) {
     return SeekTo(AreaOffset(area)) && WriteWord(BLOCK_STATUS_CURRENT);
 }
 
-int CRomDevice::SearchCurrentBlock(int* found, int area) {
+// A committed block is trusted only when its record verifies. A power cut during an erase leaves
+// 0x00 bytes or a mix of old, 0x00 and 0xFF bytes, and such a sector can read as committed blocks
+// throughout; their checksum words do not match their bytes. No record length is stored and records
+// may end in 0xFF bytes, so every length from the end of the last byte that is not 0xFF up to the
+// largest record is tried, in one pass over the record region, through a buffer on the stack.
+CRomDevice::BlockTrust CRomDevice::VerifyBlock(int area, int block, const BlockHeader& header) {
+    if (!SeekTo(BlockOffset(area, block) + HEADER_SIZE)) return kBlockUnreadable;
+    const bool bMarker = header.uiCrc == 0xFFFFFFFFu;
+    const bool bChecksummed = (header.uiCrc >> 16) == 0;
+    const unsigned short usWanted = static_cast<unsigned short>(header.uiCrc & 0xFFFFu);
+
+    Crc16Register crc(0xFFFF);
+    bool bErased = true;
+    bool bMatch = crc.Value() == usWanted;
+    unsigned char chunk[kVerifyChunk];
+    for (int iLeft = m_iBlockSize - HEADER_SIZE; iLeft > 0;) {
+        const int iChunk = iLeft < kVerifyChunk ? iLeft : kVerifyChunk;
+        if (read(m_iFd, chunk, iChunk) != iChunk) return kBlockUnreadable;
+        for (int i = 0; i < iChunk; ++i) {
+            // A length that ends before a byte that is not 0xFF cannot be the record's.
+            if (chunk[i] != 0xFF) bErased = bMatch = false;
+            crc.Add(chunk[i]);
+            if (crc.Value() == usWanted) bMatch = true;
+        }
+        iLeft -= iChunk;
+    }
+    if (bMarker) return bErased ? kBlockTrusted : kBlockUntrusted;
+    return bChecksummed && bMatch ? kBlockTrusted : kBlockUntrusted;
+}
+
+int CRomDevice::SearchCurrentBlock(int* found, int area) { return FindCurrentBlock(found, area, false); }
+
+// The current block is the highest committed block that is trusted. When the area has committed
+// blocks but none is trusted, its bytes may still matter, so a read leaves them alone; a write, which
+// replaces the record anyway, passes bReplaceUntrusted and erases and formats the area first.
+int CRomDevice::FindCurrentBlock(int* found, int area, bool bReplaceUntrusted) {
+    const char* const pszCaller = "SearchCurrentBlock";
     if (found == nullptr) return RET_INVALID_ARG;
 
-    int iCurrent = -1;
+    int iHighest = -1;
+    BlockHeader highest = {};
     bool bAllRead = true;
     bool bAllFree = true;
     for (int b = 0; b < BlocksPerArea(); ++b) {
         BlockHeader header;
         // Preset erased: a header that cannot be read never counts as committed.
-        if (!ReadHeader(__func__, BlockOffset(area, b), &header, 0xFFFFFFFFu)) bAllRead = false;
+        if (!ReadHeader(pszCaller, BlockOffset(area, b), &header, 0xFFFFFFFFu)) bAllRead = false;
         if (header.uiStatus != BLOCK_STATUS_ERASED || header.uiCrc != 0xFFFFFFFFu) bAllFree = false;
         if (header.uiStatus == BLOCK_STATUS_CURRENT) {
-            iCurrent = b;
-            ROM_LOG(LOGLV_DEBUG, "Find Current Block(%d,%s)", b, m_szDevName);
+            iHighest = b;
+            highest = header;
+            ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Find Current Block(%d,%s)", b, m_szDevName);
         }
-    }
-    if (iCurrent >= 0) {
-        *found = iCurrent;
-        return RET_OK;
     }
 
     // Recovery formats or erases the area, so it runs only on what was read in full: an I/O error
-    // must never make the store erase what it could not read. The blank probe reads every header
-    // again; if it disagrees with the scan, one of the two reads went wrong, and the area is left alone.
+    // must never make the store erase what it could not read. Below the highest committed block,
+    // headers are read again only when it does not verify, which takes a cut erase.
     *found = -1;
-    if (!bAllRead) return RET_OK;
+    for (int b = iHighest; b >= 0; --b) {
+        BlockHeader header = highest;
+        if (b != iHighest && !ReadHeader(pszCaller, BlockOffset(area, b), &header, 0xFFFFFFFFu)) return RET_OK;
+        if (header.uiStatus != BLOCK_STATUS_CURRENT) continue;
+        const BlockTrust trust = VerifyBlock(area, b, header);
+        if (trust == kBlockUnreadable) return RET_OK;
+        if (trust == kBlockTrusted) {
+            *found = b;
+            return RET_OK;
+        }
+        ROM_LOG_FROM(pszCaller, LOGLV_WARNING, "Skip unverified Block(%d,%s)", b, m_szDevName);
+    }
+    if (!bAllRead || (iHighest >= 0 && !bReplaceUntrusted)) return RET_OK;
+
+    // The blank probe reads every header again; if it disagrees with the scan, one of the two reads
+    // went wrong, and the area is left alone.
     bool bNew = IsNewDevice(area);
     if (bNew != bAllFree) return RET_OK;
 
     if (bNew) {
-        ROM_LOG(LOGLV_WARNING, "Detect New Device(%d,%s)", area, m_szDevName);
+        ROM_LOG_FROM(pszCaller, LOGLV_WARNING, "Detect New Device(%d,%s)", area, m_szDevName);
         if (WriteFormatMarker(area)) {
-            ROM_LOG(LOGLV_DEBUG, "Success to write Header(%s)", m_szDevName);
+            ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to write Header(%s)", m_szDevName);
             *found = 0;
         } else {
-            ROM_LOG(LOGLV_ERROR, "FAIL to write Header(%s)", m_szDevName);
+            ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to write Header(%s)", m_szDevName);
         }
         return RET_OK;
     }
 
-    ROM_LOG(LOGLV_WARNING, "This Device is't New Device. And can NOT FIND current block");
+    ROM_LOG_FROM(pszCaller, LOGLV_WARNING, "This Device is't New Device. And can NOT FIND current block");
     if (EraseArea(area, false) == RET_FAIL) return RET_OK;
     if (WriteFormatMarker(area))
         *found = 0;
     else
-        ROM_LOG(LOGLV_ERROR, "FAIL to write Header(%s)", m_szDevName);
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to write Header(%s)", m_szDevName);
     return RET_OK;
 }
 
@@ -326,9 +390,14 @@ int CRomDevice::CheckCurrentBlock(int* found, int area, int block) {
     if (block < 0 || block >= BlocksPerArea()) return RET_BAD_BLOCK;
 
     BlockHeader header;
-    ReadHeader(__func__, BlockOffset(area, block), &header, 0xFFFFFFFFu);
+    if (!ReadHeader(__func__, BlockOffset(area, block), &header, 0xFFFFFFFFu)) return RET_BAD_BLOCK;
     if (header.uiStatus != BLOCK_STATUS_CURRENT) return RET_BAD_BLOCK;
     ROM_LOG(LOGLV_DEBUG, "Find Current Block(%d,%s)", block, m_szDevName);
+    const BlockTrust trust = VerifyBlock(area, block, header);
+    if (trust != kBlockTrusted) {
+        if (trust == kBlockUntrusted) ROM_LOG(LOGLV_WARNING, "Skip unverified Block(%d,%s)", block, m_szDevName);
+        return RET_BAD_BLOCK;
+    }
     *found = block;
     return RET_OK;
 }
@@ -366,13 +435,16 @@ bool CRomDevice::WriteAttempt(int area, int block, unsigned char* data, int leng
     else
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Write Data(%s)", m_szDevName);
 
-    // The scratch buffer is zeroed first, so a read-back that delivers nothing cannot pass by chance
-    // (unless the record itself is all zeros).
-    memset(pScratch, 0, length);
-    lseek(m_iFd, iBlock + HEADER_SIZE, SEEK_SET);
-    ssize_t iIgnored = read(m_iFd, pScratch, length);
+    // The checksum word is read back with the record, so that every block the store commits verifies
+    // on later reads. The scratch buffer is zeroed first: a read-back that delivers nothing fails.
+    memset(pScratch, 0, length + 4);
+    lseek(m_iFd, iBlock + 4, SEEK_SET);
+    ssize_t iIgnored = read(m_iFd, pScratch, length + 4);
     (void)iIgnored;
-    const bool bVerified = CalculateCRC16(pScratch, length) == uiCrc;
+    const unsigned int uiCrcRead = static_cast<unsigned int>(pScratch[0]) << 24 |
+                                   static_cast<unsigned int>(pScratch[1]) << 16 |
+                                   static_cast<unsigned int>(pScratch[2]) << 8 | pScratch[3];
+    const bool bVerified = uiCrcRead == uiCrc && CalculateCRC16(pScratch + 4, length) == uiCrc;
     if (bVerified)
         ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Verify Data(%s)", m_szDevName);
     else
@@ -420,7 +492,7 @@ int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
     }
 
     int iCurrent = -1;
-    SearchCurrentBlock(&iCurrent, area);
+    FindCurrentBlock(&iCurrent, area, true);
     const int iCurrentSector = BlockToSector(iCurrent);
     if (iCurrentSector < 0) {
         if (bOpen) DeviceClose();
@@ -428,8 +500,8 @@ int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
         return RET_FAIL;
     }
 
-    // A record of length 0 still gets a buffer: malloc(0) may legally return null.
-    unsigned char* pScratch = static_cast<unsigned char*>(malloc(length > 0 ? length : 1));
+    // The read-back takes the checksum word with the record.
+    unsigned char* pScratch = static_cast<unsigned char*>(malloc(length + 4));
     if (pScratch == nullptr) {
         if (bOpen) DeviceClose();
         ROM_LOG(LOGLV_ERROR, "FAIL to alloc memory(%s)", m_szDevName);

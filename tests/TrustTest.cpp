@@ -1,0 +1,152 @@
+// Only records that verify are believed: what a cut erase or changed bytes leave is passed over, a
+// read never erases it, and a write replaces it.
+#include <gtest/gtest.h>
+
+#include "DeviceFixture.h"
+#include "LogCapture.h"
+#include "NqLog.h"
+
+using logcap::LogCapture;
+using norsim::OpKind;
+using romtest::Bytes;
+using romtest::CountOps;
+using romtest::HeaderBytes;
+using romtest::Record;
+
+namespace {
+
+const std::uint32_t kArea = 0x80000;
+const std::uint32_t kSector = 0x40000;
+const int kLargest = 0x2000 - 8;
+
+class Trust : public romtest::FirstDevice {
+protected:
+    int read(int area, Bytes& out) { return dev.GetData(area, out.data(), static_cast<int>(out.size())); }
+    int write(int area, Bytes record) {
+        record.reserve(1);
+        return dev.SetData(area, record.data(), static_cast<int>(record.size()), true);
+    }
+    int current(int area) {
+        EXPECT_EQ(dev.DeviceOpen(), 0);
+        int found = -7;
+        dev.SearchCurrentBlock(&found, area);
+        dev.DeviceClose();
+        return found;
+    }
+};
+
+}  // namespace
+
+TEST_F(Trust, ZeroedSectorLeftByACutEraseAtTheWrapIsPassedOver) {
+    // The wrap committed block 0; the erase of sector 1 was cut after its pre-programming.
+    Bytes good = Record(300, 1);
+    put(2, 0, good);
+    node().fill(kArea + kSector, kSector, 0x00);
+    LogCapture log;
+    Bytes out(300);
+    EXPECT_EQ(read(2, out), 300);
+    EXPECT_EQ(out, good);
+    EXPECT_EQ(log.count(LOGLV_WARNING, "Skip unverified Block(63,/dev/mtd_backup)"), 1);
+    EXPECT_EQ(log.count(LOGLV_WARNING, "Skip unverified Block(32,/dev/mtd_backup)"), 1);
+    // The read's clean-up then finishes the erase.
+    EXPECT_EQ(node().peek(kArea + kSector, kSector), Bytes(kSector, 0xFF));
+}
+
+TEST_F(Trust, ChangedRecordGivesWayToThePreviousVersion) {
+    Bytes first = Record(64, 1), second = Record(64, 2);
+    ASSERT_EQ(write(2, first), 0);
+    ASSERT_EQ(write(2, second), 0);
+    node().poke(start(2, 2) + 8 + 10, Bytes{0x00});
+    Bytes out(64);
+    EXPECT_EQ(read(2, out), 64);
+    EXPECT_EQ(out, first);
+    EXPECT_EQ(dev.GetData(2, 2, out.data(), 64), -4);
+    EXPECT_EQ(dev.GetData(2, 1, out.data(), 64), 64);
+}
+
+TEST_F(Trust, AreaWithNoTrustedBlockIsReadAsFailureAndWrittenAfresh) {
+    Bytes only = Record(64, 1);
+    put(2, 40, only);
+    node().poke(start(2, 40) + 8, Bytes{0x00, 0x00});
+    auto before = flash.snapshot();
+    LogCapture log;
+    Bytes out(64);
+    EXPECT_EQ(read(2, out), -1);
+    EXPECT_EQ(log.count(LOGLV_ERROR, "FAIL to find Current Blcok(2,/dev/mtd_backup)"), 1);
+    EXPECT_EQ(current(2), -1);
+    EXPECT_EQ(CountOps(node(), OpKind::Program), 0);
+    EXPECT_EQ(CountOps(node(), OpKind::Erase), 0);
+    EXPECT_EQ(flash.snapshot(), before);
+
+    Bytes fresh = Record(100, 2);
+    ASSERT_EQ(write(2, fresh), 0);
+    EXPECT_EQ(CountOps(node(), OpKind::Erase), 1);
+    EXPECT_EQ(log.count(LOGLV_WARNING, "This Device is't New Device. And can NOT FIND current block"), 1);
+    Bytes back(100);
+    EXPECT_EQ(read(2, back), 100);
+    EXPECT_EQ(back, fresh);
+    EXPECT_EQ(current(2), 1);
+}
+
+TEST_F(Trust, UnreadableRecordRegionErasesNothing) {
+    put(2, 5, Record(64, 1));
+    node().clearOps();
+    // The 64 headers are read; the record region of block 5 is not.
+    node().failNext(OpKind::Read, 1, 64);
+    EXPECT_EQ(current(2), -1);
+    node().shortNext(OpKind::Read, 100, 1, 64);
+    Bytes record = Record(10, 2);
+    EXPECT_EQ(dev.SetData(2, record.data(), 10, true), -1);
+    EXPECT_EQ(CountOps(node(), OpKind::Program), 0);
+    EXPECT_EQ(CountOps(node(), OpKind::Erase), 0);
+}
+
+TEST_F(Trust, RecordsThatEndInErasedBytesAndEmptyRecordsVerify) {
+    Bytes trailing = {1, 2, 3, 0xFF, 0xFF, 0xFF};
+    ASSERT_EQ(write(2, trailing), 0);
+    EXPECT_EQ(current(2), 1);
+    Bytes out(6);
+    EXPECT_EQ(read(2, out), 6);
+    EXPECT_EQ(out, trailing);
+
+    ASSERT_EQ(write(2, {}), 0);
+    EXPECT_EQ(current(2), 2);
+    ASSERT_EQ(write(2, Bytes(kLargest, 0xFF)), 0);
+    EXPECT_EQ(current(2), 3);
+    ASSERT_EQ(write(2, Bytes(kLargest, 0x00)), 0);
+    EXPECT_EQ(current(2), 4);
+}
+
+TEST_F(Trust, FormatMarkerOnlyWithErasedRecordBytes) {
+    node().poke(start(2, 0), HeaderBytes(0, 0xFFFFFFFF));
+    EXPECT_EQ(current(2), 0);
+    node().poke(start(2, 0) + 8 + 1000, Bytes{0x7F});
+    LogCapture log;
+    EXPECT_EQ(current(2), -1);
+    EXPECT_EQ(log.count(LOGLV_WARNING, "Skip unverified Block(0,/dev/mtd_backup)"), 1);
+}
+
+TEST_F(Trust, ChecksumWordThatDidNotProgramRejectsTheBlock) {
+    ASSERT_EQ(write(2, Record(10, 1)), 0);
+    LogCapture log;
+    // Only the first two bytes of the next checksum word are stored.
+    node().shortNext(OpKind::Program, 2, 1);
+    Bytes record = Record(40, 2);
+    ASSERT_EQ(write(2, record), 0);
+    EXPECT_EQ(header(2, 2).uiStatus, BLOCK_STATUS_REJECTED);
+    EXPECT_EQ(header(2, 3).uiStatus, BLOCK_STATUS_CURRENT);
+    EXPECT_EQ(log.count(LOGLV_ERROR, "FAIL to Verify Data(/dev/mtd_backup)"), 1);
+    EXPECT_EQ(current(2), 3);
+}
+
+TEST_F(Trust, NamedBlockMustVerify) {
+    put(2, 3, Record(30, 3));
+    put(2, 4, Record(30, 4));
+    node().poke(start(2, 4) + 8 + 29, Bytes{0x00});
+    Bytes out(30);
+    EXPECT_EQ(dev.GetData(2, 3, out.data(), 30), 30);
+    LogCapture log;
+    EXPECT_EQ(dev.GetData(2, 4, out.data(), 30), -4);
+    EXPECT_EQ(log.count(LOGLV_WARNING, "Skip unverified Block(4,/dev/mtd_backup)"), 1);
+    EXPECT_EQ(log.count(LOGLV_ERROR, "FAIL to access target Blcok(2,4,/dev/mtd_backup)"), 1);
+}
