@@ -88,6 +88,22 @@ void armPowerCutFromEnvironment(Registry& registry) {
     registry.power().killOnCut();
 }
 
+void markBusyFromEnvironment(Registry& registry) {
+    const char* const busy = std::getenv("NORSIM_BUSY");
+    if (busy == nullptr) return;
+    for (const std::string_view path : split(busy, ',', std::string_view::npos)) {
+        if (path.empty()) continue;
+        Node::Impl* const node = registry.find(path);
+        if (node == nullptr) {
+            std::fprintf(stderr, "norsim: ignoring NORSIM_BUSY entry \"%.*s\": no simulated node has this path\n",
+                         static_cast<int>(path.size()), path.data());
+            continue;
+        }
+        const auto lock = registry.lock();
+        node->busy = true;
+    }
+}
+
 void addNodesFromEnvironment(Registry& registry) {
     const char* const nodes = std::getenv("NORSIM_NODES");
     if (nodes == nullptr) return;

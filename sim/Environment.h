@@ -15,4 +15,9 @@ void addNodesFromEnvironment(Registry& registry);
 // ignored.
 void armPowerCutFromEnvironment(Registry& registry);
 
+// NORSIM_BUSY=PATH[,PATH...] makes every open of these nodes fail with EBUSY, as when another
+// process holds them, for a program that cannot call Node::setBusy. A path that names no node is
+// reported and skipped.
+void markBusyFromEnvironment(Registry& registry);
+
 }  // namespace norsim

@@ -17,13 +17,15 @@ constexpr std::uint8_t erased = 0xFF;
 
 }  // namespace
 
-Node::Impl::Impl(std::string nodePath, std::uint32_t nodeSize, std::uint32_t nodeEraseSize, Storage nodeStorage)
+Node::Impl::Impl(std::string nodePath, std::uint32_t nodeSize, std::uint32_t nodeEraseSize, Storage nodeStorage,
+                 std::optional<WearCounts> nodeWear)
     : path(std::move(nodePath)),
       size(nodeSize),
       eraseSize(nodeEraseSize),
       storage(std::move(nodeStorage)),
       programs(nodeSize / nodeEraseSize),
-      erases(nodeSize / nodeEraseSize) {}
+      erases(nodeSize / nodeEraseSize),
+      wear(std::move(nodeWear)) {}
 
 std::int64_t Node::Impl::seek(std::int64_t position, std::int64_t offset, int whence) {
     std::int64_t target = offset;
@@ -146,7 +148,10 @@ void Node::Impl::store(std::uint32_t offset, const std::uint8_t* data, std::size
 
 void Node::Impl::wipe(std::uint32_t start, std::uint32_t length) {
     std::memset(storage.data() + start, erased, length);
-    for (std::uint32_t sector = start / eraseSize; sector < (start + length) / eraseSize; ++sector) ++erases[sector];
+    for (std::uint32_t sector = start / eraseSize; sector < (start + length) / eraseSize; ++sector) {
+        ++erases[sector];
+        if (wear) wear->add(sector);
+    }
 }
 
 void Node::Impl::interruptErase(std::uint32_t start, std::uint32_t length, const PowerCut& cut) {

@@ -4,10 +4,12 @@
 #include "NorSim.h"
 #include "Power.h"
 #include "Storage.h"
+#include "WearCounts.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,7 +27,8 @@ struct Node::Impl {
         std::uint32_t shortBytes = 0;
     };
 
-    Impl(std::string nodePath, std::uint32_t nodeSize, std::uint32_t nodeEraseSize, Storage nodeStorage);
+    Impl(std::string nodePath, std::uint32_t nodeSize, std::uint32_t nodeEraseSize, Storage nodeStorage,
+         std::optional<WearCounts> nodeWear = std::nullopt);
 
     // The calls made on a descriptor at `position`. Each logs itself and returns what the call
     // yields, or -errno.
@@ -51,6 +54,8 @@ struct Node::Impl {
     std::vector<Op> ops;
     std::vector<std::uint64_t> programs;
     std::vector<std::uint64_t> erases;
+    // Image-backed nodes only: the erases of every run on the image, where `erases` counts this one's.
+    std::optional<WearCounts> wear;
     std::uint64_t overwrites = 0;
     std::array<Fault, static_cast<std::size_t>(OpKind::GetInfo) + 1> faults{};
     // The registry's, shared by every node.

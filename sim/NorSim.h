@@ -94,6 +94,8 @@ public:
     // A memory-backed node, erased. Replaces a node of the same path.
     Node add(const std::string& path, std::uint32_t size, std::uint32_t eraseSize);
     // A node backed by an image file that persists between runs; created erased (0xFF) when missing.
+    // The erases of each sector over every run are counted beside it, in IMAGEFILE.wear: one 64-bit
+    // count per sector, in the host's byte order.
     Node addImage(const std::string& path, std::uint32_t size, std::uint32_t eraseSize,
                   const std::string& imageFile);
     // The node of this path; a handle that tests false when there is none.

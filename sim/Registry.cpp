@@ -32,6 +32,7 @@ Registry& Registry::instance() {
         auto* const created = new Registry;
         addNodesFromEnvironment(*created);
         armPowerCutFromEnvironment(*created);
+        markBusyFromEnvironment(*created);
         return created;
     }();
     return *registry;
@@ -46,7 +47,10 @@ Node::Impl* Registry::addImage(const std::string& path, std::uint32_t size, std:
                                const std::string& imageFile) {
     checkGeometry(path, size, eraseSize);
     if (imageFile.empty()) throw std::invalid_argument("node " + path + " needs an image file name");
-    return insert(std::make_shared<Node::Impl>(path, size, eraseSize, Storage(imageFile, size)));
+    // The image first: an image that is refused leaves no count file behind.
+    Storage storage(imageFile, size);
+    WearCounts wear(imageFile, size / eraseSize);
+    return insert(std::make_shared<Node::Impl>(path, size, eraseSize, std::move(storage), std::move(wear)));
 }
 
 Node::Impl* Registry::insert(std::shared_ptr<Node::Impl> node) {
@@ -82,8 +86,9 @@ std::optional<std::int64_t> Registry::open(const char* path, int flags) {
     Node::Impl& node = *found->second;
     std::int64_t result = m_power.lost() ? -EIO : -EBUSY;
     if (!m_power.lost() && !node.takeBusy()) {
-        // A real descriptor gives a number that no file can get while the node holds it.
-        const int fd = real::open("/dev/null", O_RDWR | (flags & O_CLOEXEC), 0);
+        // A real descriptor, on the node's own file, gives a number that no other file can get while
+        // the node holds it, and takes locks as a device node would.
+        const int fd = real::open(node.storage.identity().c_str(), O_RDWR | (flags & O_CLOEXEC), 0);
         result = fd >= 0 ? fd : -errno;
         if (fd >= 0) {
             m_descriptors[fd] = Descriptor{found->second, 0};

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <stdexcept>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -18,29 +19,33 @@ namespace {
     throw std::runtime_error(what + " " + file + ": " + std::strerror(errno));
 }
 
-// The image file is the simulator's own business: it is opened and closed with libc's calls.
-class ImageDescriptor {
-public:
-    explicit ImageDescriptor(int fd) : m_fd(fd) {}
-    ~ImageDescriptor() {
-        if (m_fd >= 0) real::close(m_fd);
-    }
-    ImageDescriptor(const ImageDescriptor&) = delete;
-    ImageDescriptor& operator=(const ImageDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 }  // namespace
+
+OwnedDescriptor& OwnedDescriptor::operator=(OwnedDescriptor&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) real::close(m_fd);
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+OwnedDescriptor::~OwnedDescriptor() {
+    if (m_fd >= 0) real::close(m_fd);
+}
 
 void Unmap::operator()(std::uint8_t* bytes) const { munmap(bytes, size); }
 
-Storage::Storage(std::uint32_t size) : m_memory(size, 0xFF) {}
+Storage::Storage(std::uint32_t size)
+    : m_memory(size, 0xFF), m_anonymous(memfd_create("norsim-node", MFD_CLOEXEC)) {
+    if (m_anonymous.get() < 0) fail("cannot make the file of", "a memory node");
+    m_identity = "/proc/self/fd/" + std::to_string(m_anonymous.get());
+}
 
-Storage::Storage(const std::string& imageFile, std::uint32_t size) {
-    const ImageDescriptor existing(real::open(imageFile.c_str(), O_RDWR | O_CLOEXEC, 0));
+Storage::Storage(const std::string& imageFile, std::uint32_t size, std::uint8_t blank)
+    : m_identity(std::filesystem::absolute(imageFile).string()) {
+    // The image file is the simulator's own business: it is opened and closed with libc's calls.
+    const OwnedDescriptor existing(real::open(imageFile.c_str(), O_RDWR | O_CLOEXEC, 0));
     if (existing.get() >= 0) {
         struct stat64 status {};
         if (fstat64(existing.get(), &status) != 0) fail("cannot inspect image", imageFile);
@@ -53,14 +58,14 @@ Storage::Storage(const std::string& imageFile, std::uint32_t size) {
     }
     if (errno != ENOENT) fail("cannot open image", imageFile);
 
-    // Erased aside and then renamed into place, so that no process killed meanwhile leaves an image
-    // that is not erased flash.
+    // Filled aside and then renamed into place, so that no process killed meanwhile leaves an image
+    // that is not blank.
     const std::string fresh = imageFile + ".new";
-    const ImageDescriptor created(real::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    const OwnedDescriptor created(real::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (created.get() < 0) fail("cannot create image", fresh);
     if (ftruncate64(created.get(), size) != 0) fail("cannot size image", fresh);
     map(created.get(), size, fresh);
-    std::memset(m_mapping.get(), 0xFF, size);
+    std::memset(m_mapping.get(), blank, size);
     if (std::rename(fresh.c_str(), imageFile.c_str()) != 0) fail("cannot create image", imageFile);
 }
 

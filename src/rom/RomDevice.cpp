@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -141,6 +142,14 @@ unsigned short CRomDevice::CalculateCRC16Continuation(unsigned char* buffer, int
 
 int CRomDevice::DeviceOpen() {
     int iFd = open(m_szDevName, O_RDWR);
+    // The kernel's MTD nodes let any number of processes open them, and two writers in one area would
+    // corrupt it: an exclusive lock held until the close turns a second user away as busy. A node
+    // that cannot be locked at all (no lock support) is used as the driver gives it.
+    if (iFd >= 0 && flock(iFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(iFd);
+        iFd = -1;
+        errno = EBUSY;
+    }
     if (iFd >= 0) {
         ROM_LOG(LOGLV_DEBUG, "Success open device(%s)", m_szDevName);
         m_iFd = iFd;

@@ -1,6 +1,12 @@
 // Nodes backed by an image file that outlives them.
 #include "SimTest.h"
 
+#include <cstring>
+
+#include <sys/ioctl.h>
+
+#include <mtd/mtd-user.h>
+
 namespace {
 
 class ImageTest : public ::testing::Test {
@@ -34,9 +40,47 @@ TEST_F(ImageTest, ExistingImageIsUsedOnlyWhenItHasTheNodesSize) {
     EXPECT_THROW(flash.addImage(path, 0x2000, 0x1000, image), std::runtime_error);
     EXPECT_FALSE(flash.find(path));
     EXPECT_EQ(fileBytes(image), Bytes(0x1000, 0x5A));
+    EXPECT_FALSE(std::filesystem::exists(image + ".wear"));
     const norsim::Node node = flash.addImage(path, 0x1000, 0x1000, image);
     EXPECT_EQ(node.peek(0, 0x1000), Bytes(0x1000, 0x5A));
     flash.remove(path);
+}
+
+// The counts of a wear file, one 64-bit count per sector in the host's byte order.
+std::vector<std::uint64_t> wearCounts(const std::string& file) {
+    const Bytes bytes = fileBytes(file);
+    std::vector<std::uint64_t> counts(bytes.size() / sizeof(std::uint64_t));
+    std::memcpy(counts.data(), bytes.data(), counts.size() * sizeof(std::uint64_t));
+    return counts;
+}
+
+TEST_F(ImageTest, ErasesOfEachSectorAreCountedBesideTheImageAcrossRuns) {
+    const std::string wear = image + ".wear";
+    const auto erase = [](std::uint32_t start, std::uint32_t length) {
+        const int fd = ::open(path, O_RDWR);
+        erase_info_user request{start, length};
+        const int result = ::ioctl(fd, MEMERASE, &request);
+        ::close(fd);
+        return result;
+    };
+    flash.addImage(path, 0x3000, 0x1000, image);
+    EXPECT_EQ(fileBytes(wear), Bytes(3 * sizeof(std::uint64_t), 0x00));
+    EXPECT_EQ(erase(0x1000, 0x1000), 0);
+    EXPECT_EQ(erase(0x0000, 0x2000), 0);
+    EXPECT_EQ(erase(0x0800, 0x1000), -1);
+    EXPECT_EQ(wearCounts(wear), (std::vector<std::uint64_t>{1, 2, 0}));
+    flash.remove(path);
+
+    const norsim::Node again = flash.addImage(path, 0x3000, 0x1000, image);
+    EXPECT_EQ(erase(0x2000, 0x1000), 0);
+    EXPECT_EQ(again.eraseCount(1), 0u);
+    EXPECT_EQ(wearCounts(wear), (std::vector<std::uint64_t>{1, 2, 1}));
+    flash.remove(path);
+
+    // Counts of another number of sectors belong to another geometry.
+    EXPECT_THROW(flash.addImage(path, 0x3000, 0x3000, image), std::runtime_error);
+    EXPECT_EQ(wearCounts(wear), (std::vector<std::uint64_t>{1, 2, 1}));
+    EXPECT_FALSE(std::filesystem::exists(wear + ".new"));
 }
 
 }  // namespace

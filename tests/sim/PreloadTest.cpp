@@ -9,14 +9,16 @@ namespace {
 
 class PreloadTest : public ::testing::Test {
 protected:
-    // The probe's output; its error output lands in `errors`.
-    std::string probe(const std::string& nodes, const std::string& arguments) {
+    // The probe's output; its error output lands in `errors`. `environment` holds further NAME=VALUE
+    // assignments for the shell.
+    std::string probe(const std::string& nodes, const std::string& arguments, int exitStatus = 0,
+                      const std::string& environment = "") {
         const std::string out = (dir.path() / "out").string();
         const std::string err = (dir.path() / "err").string();
-        const std::string command = "LD_PRELOAD='" NORSIM_LIBRARY "' NORSIM_NODES='" + nodes + "' '" NORSIM_PROBE
-                                    "' " + arguments + " >'" + out + "' 2>'" + err + "'";
+        const std::string command = environment + " LD_PRELOAD='" NORSIM_LIBRARY "' NORSIM_NODES='" + nodes +
+                                    "' '" NORSIM_PROBE "' " + arguments + " >'" + out + "' 2>'" + err + "'";
         const int status = std::system(command.c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == exitStatus) << status;
         const Bytes error = fileBytes(err);
         errors.assign(error.begin(), error.end());
         const Bytes output = fileBytes(out);
@@ -52,6 +54,16 @@ TEST_F(PreloadTest, MalformedEntriesAreReportedAndSkipped) {
         EXPECT_NE(line.find("NORSIM_NODES entry \"" + entry + "\""), std::string::npos) << line;
     }
     EXPECT_FALSE(std::getline(lines, line)) << line;
+}
+
+TEST_F(PreloadTest, NodesNamedBusyRefuseEveryOpen) {
+    const std::string nodes = "/dev/norsim-busy:0x2000:4096:" + image + ",/dev/norsim-free:0x2000:4096";
+    const std::string busy = "NORSIM_BUSY=/dev/norsim-busy,/dev/norsim-none";
+    EXPECT_EQ(probe(nodes, "/dev/norsim-busy 0 00", 1, busy), "");
+    EXPECT_EQ(errors, "norsim: ignoring NORSIM_BUSY entry \"/dev/norsim-none\": no simulated node has this path\n"
+                      "/dev/norsim-busy: Device or resource busy\n");
+    EXPECT_EQ(fileBytes(image), ones(0x2000));
+    EXPECT_EQ(probe(nodes, "/dev/norsim-free 0 00", 0, busy), "00\n");
 }
 
 }  // namespace

@@ -1,0 +1,248 @@
+// romctl as a person runs it: on the images of romsim, through the exit status, the two streams and
+// the bytes that end up on flash.
+#include "ToolTest.h"
+
+namespace {
+
+const char kMain[] = "mtd_backup.img";
+const char kSecond[] = "mtd_backup2.img";
+const std::uint32_t kMainSize = 0xF00000, kSecondSize = 0x100000;
+const std::uint32_t kBlock = 0x2000, kArea = 0x80000, kSecondBlock = 0x10000;
+
+using RomctlTest = ToolTest;
+
+const char kLegend[] =
+    "blocks: C committed, ! committed but its record does not verify, . free, R rejected,\n"
+    "        W written but not committed, ? other\n";
+
+TEST_F(RomctlTest, RangeAndHelpNeedNoFlash) {
+    const Outcome range = RunTool(dir.path(), {ROMCTL, "range"});
+    EXPECT_EQ(range.status, 0);
+    EXPECT_EQ(range.out, "1 31\n");
+    EXPECT_EQ(range.err, "");
+    const Outcome help = RunTool(dir.path(), {ROMCTL, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: romctl [--verbose] COMMAND [ARGS]\n", 0), 0u) << help.out;
+    EXPECT_EQ(help.err, "");
+}
+
+TEST_F(RomctlTest, WriteStoresTheRecordAndReadGivesItBack) {
+    const Outcome write = romctl({"write", "1"}, "version 1");
+    EXPECT_EQ(write.status, 0) << write.err;
+    EXPECT_EQ(write.out + write.err, "");
+    // Block 0 formats the blank area; the record is committed in block 1.
+    Bytes expected = With(ones(kMainSize), 0, romtest::HeaderBytes(BLOCK_STATUS_CURRENT, 0xFFFFFFFFu));
+    expected = With(expected, kBlock, committedBlock("version 1"));
+    EXPECT_TRUE(image(kMain) == expected);
+    EXPECT_EQ(image(kSecond), ones(kSecondSize));
+
+    EXPECT_EQ(romctl({"read", "1", "--length", "9"}).out, "version 1");
+    const Outcome whole = romctl({"read", "1"});
+    EXPECT_EQ(whole.status, 0);
+    EXPECT_EQ(whole.out, "version 1" + std::string(8184 - 9, '\xFF'));
+    EXPECT_EQ(romctl({"read", "1", "--length", "0x9", "--hex"}).out,
+              "00000000  76 65 72 73 69 6f 6e 20  31                       |version 1|\n00000009\n");
+    EXPECT_EQ(romctl({"read", "1", "--length", "72", "--hex"}).out,
+              "00000000  76 65 72 73 69 6f 6e 20  31 ff ff ff ff ff ff ff  |version 1.......|\n"
+              "00000010  ff ff ff ff ff ff ff ff  ff ff ff ff ff ff ff ff  |................|\n"
+              "*\n"
+              "00000040  ff ff ff ff ff ff ff ff                           |........|\n"
+              "00000048\n");
+    // The block of the format marker holds an erased record.
+    EXPECT_EQ(romctl({"read", "1", "--block", "0", "--length", "2"}).out, "\xFF\xFF");
+    const Outcome saved = romctl({"read", "1", "--length", "9", "--out", "record.bin"});
+    EXPECT_EQ(saved.status, 0);
+    EXPECT_EQ(saved.out, "");
+    EXPECT_EQ(fileBytes(dir.path() / "record.bin"), BytesOf("version 1"));
+
+    const Outcome bad = romctl({"read", "1", "--block", "2"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, "romctl: read area 1 block 2: bad block (-4); --verbose shows the store's log lines\n");
+}
+
+TEST_F(RomctlTest, TheLastAreaLivesOnTheSecondNodeWithLargerRecords) {
+    std::ofstream(dir.path() / "large.bin", std::ios::binary) << std::string(65528, 'L');
+    const Outcome write = romctl({"write", "31", "large.bin"});
+    EXPECT_EQ(write.status, 0) << write.err;
+    const Bytes onFlash = image(kSecond);
+    EXPECT_TRUE(Bytes(onFlash.begin() + kSecondBlock, onFlash.begin() + 2 * kSecondBlock) ==
+                committedBlock(std::string(65528, 'L')));
+    EXPECT_EQ(image(kMain), ones(kMainSize));
+}
+
+TEST_F(RomctlTest, RecordsLongerThanTheAreaTakesAreRefusedBeforeAnythingIsWritten) {
+    std::ofstream(dir.path() / "long.bin", std::ios::binary) << std::string(8185, 'x');
+    const Outcome first = romctl({"write", "1", "long.bin"});
+    EXPECT_EQ(first.status, 2);
+    EXPECT_EQ(first.err,
+              "romctl: a record of 8185 bytes is longer than area 1's largest record of 8184 bytes; "
+              "nothing was written\n");
+    const Outcome last = romctl({"write", "31", "-"}, std::string(65529, 'x'));
+    EXPECT_EQ(last.status, 2);
+    EXPECT_EQ(last.err,
+              "romctl: a record of 65529 bytes is longer than area 31's largest record of 65528 bytes; "
+              "nothing was written\n");
+    const Outcome read = romctl({"read", "1", "--length", "8185"});
+    EXPECT_EQ(read.status, 2);
+    EXPECT_EQ(read.err, "romctl: --length 8185 is longer than area 1's largest record of 8184 bytes\n");
+    EXPECT_EQ(image(kMain), ones(kMainSize));
+    EXPECT_EQ(image(kSecond), ones(kSecondSize));
+}
+
+TEST_F(RomctlTest, WrongCommandLinesAreRefusedWithOneLineAndTouchNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{}, 2, "romctl: no command given; see romctl --help\n"},
+        {{"frob"}, 2, "romctl: unknown command \"frob\"; see romctl --help\n"},
+        {{"write", "0", "-"}, 2, "romctl: area 0 is out of range 1..31\n"},
+        {{"read", "32"}, 2, "romctl: area 32 is out of range 1..31\n"},
+        {{"erase", "1", "x"}, 2, "romctl: area \"x\" is not a number\n"},
+        {{"read", "1", "--length", "-1"}, 2,
+         "romctl: --length must be a number from 0 to 2147483647, not \"-1\"\n"},
+        {{"read", "1", "--bogus"}, 2, "romctl: unknown option --bogus\n"},
+        {{"read", "1", "--block"}, 2, "romctl: option --block needs a value\n"},
+        {{"write", "1", "--hex"}, 2, "romctl: write does not take --hex\n"},
+        {{"write"}, 2, "romctl: usage: romctl write AREA [FILE|-]\n"},
+        {{"erase"}, 2, "romctl: usage: romctl erase AREA... | --all | --mask M\n"},
+        {{"init", "--mask", "0x80000000"}, 2,
+         "romctl: --mask must be a number from 0 to 2147483647, not \"0x80000000\"\n"},
+        {{"write", "1", "missing.bin"}, 1, "romctl: cannot open missing.bin: No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) line += " " + a;
+        SCOPED_TRACE("romctl" + line);
+        const Outcome run = romctl(c.args);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, c.err);
+    }
+    EXPECT_EQ(image(kMain), ones(kMainSize));
+    EXPECT_EQ(image(kSecond), ones(kSecondSize));
+}
+
+TEST_F(RomctlTest, BusyNodeIsReportedAndNothingIsWritten) {
+    const std::vector<std::string> busy{"NORSIM_BUSY=/dev/mtd_backup"};
+    const Outcome write = romctl({"write", "1"}, "version 1", busy);
+    EXPECT_EQ(write.status, 3);
+    EXPECT_EQ(write.err,
+              "romctl: write area 1: busy (-2): another holder has /dev/mtd_backup open; nothing was done, "
+              "try again later\n");
+    const Outcome read = romctl({"read", "2"}, "", busy);
+    EXPECT_EQ(read.status, 3);
+    EXPECT_EQ(read.out, "");
+    const Outcome inspect = romctl({"inspect", "1"}, "", busy);
+    EXPECT_EQ(inspect.status, 3);
+    EXPECT_EQ(inspect.err, "romctl: cannot open /dev/mtd_backup: Device or resource busy\n");
+    EXPECT_EQ(image(kMain), ones(kMainSize));
+    // The other node is not held.
+    EXPECT_EQ(romctl({"write", "31"}, "free", busy).status, 0);
+}
+
+TEST_F(RomctlTest, EraseAndInitChangeTheSelectedAreasOnly) {
+    for (const char* area : {"1", "2", "3"}) ASSERT_EQ(romctl({"write", area}, std::string("record ") + area).status, 0);
+    const Bytes written = image(kMain);
+
+    const Outcome erase = romctl({"erase", "2"});
+    EXPECT_EQ(erase.status, 0) << erase.err;
+    EXPECT_TRUE(image(kMain) == With(written, kArea, ones(kArea)));
+
+    EXPECT_EQ(romctl({"init", "--mask", "0x5"}).status, 0);
+    EXPECT_EQ(romctl({"read", "1"}).out, std::string(8184, '\0'));
+    EXPECT_EQ(romctl({"read", "3"}).out, std::string(8184, '\0'));
+    const Bytes initialized = image(kMain);
+    EXPECT_TRUE(Bytes(initialized.begin() + kArea, initialized.begin() + 2 * kArea) == ones(kArea));
+
+    EXPECT_EQ(romctl({"erase", "--all"}).status, 0);
+    EXPECT_EQ(image(kMain), ones(kMainSize));
+    EXPECT_EQ(image(kSecond), ones(kSecondSize));
+}
+
+TEST_F(RomctlTest, BulkFailuresNameTheAreasThatFailed) {
+    // Only the first node is simulated: the second one does not exist on this machine.
+    ASSERT_EQ(romctl({"write", "1"}, "version 1").status, 0);
+    const std::vector<std::string> firstOnly{
+        "LD_PRELOAD=" NORSIM_LIBRARY,
+        "NORSIM_NODES=/dev/mtd_backup:0xF00000:0x40000:" + (flash / kMain).string()};
+    const Outcome erase = RunTool(dir.path(), {ROMCTL, "erase", "1", "31"}, "", firstOnly);
+    EXPECT_EQ(erase.status, 1);
+    EXPECT_EQ(erase.err, "romctl: erase failed in areas 31\n");
+    EXPECT_EQ(image(kMain), ones(kMainSize));
+    const Outcome init = RunTool(dir.path(), {ROMCTL, "init", "--all"}, "", firstOnly);
+    EXPECT_EQ(init.status, 1);
+    EXPECT_EQ(init.err, "romctl: init failed in areas 31\n");
+}
+
+TEST_F(RomctlTest, InspectShowsEveryBlockStateAndChangesNothing) {
+    const Outcome blank = romctl({"inspect", "2"});
+    EXPECT_EQ(blank.status, 0) << blank.err;
+    EXPECT_EQ(blank.out,
+              std::string(kLegend) +
+                  "area 2: /dev/mtd_backup at 0x80000, 2 sectors of 32 blocks of 8192 bytes\n"
+              "  current block: none\n"
+              "  sector 0: ................................\n"
+              "  sector 1: ................................\n"
+              "  sectors not blank: none\n");
+    // The store would have formatted the blank area.
+    EXPECT_EQ(image(kMain), ones(kMainSize));
+
+    ASSERT_EQ(romctl({"write", "1"}, "version 1").status, 0);
+    ASSERT_EQ(romsim({"--cut-after", "2", "--", ROMCTL, "write", "1"}, "version 2").status, 137);
+    poke(kMain, 3 * kBlock, romtest::HeaderBytes(BLOCK_STATUS_REJECTED, 0x1234));
+    poke(kMain, 4 * kBlock, romtest::HeaderBytes(0x00FF0000u, 0x1234));
+    // Committed, but with another record's checksum: the store does not trust the block, and the
+    // current block does not move to it.
+    Bytes forged = committedBlock("version 1");
+    forged.resize(8);
+    forged.insert(forged.end(), 8184, 'X');
+    poke(kMain, 5 * kBlock, forged);
+    poke(kMain, 40 * kBlock + 100, {0x00});
+    poke(kSecond, 0, romtest::HeaderBytes(BLOCK_STATUS_CURRENT, 0xFFFFFFFFu));
+    poke(kSecond, 9 * kSecondBlock, committedBlock("last"));
+    const Bytes main = image(kMain), second = image(kSecond);
+    const Bytes wear = fileBytes(flash / "mtd_backup.img.wear");
+
+    const Outcome inspect = romctl({"inspect", "1", "31"});
+    EXPECT_EQ(inspect.status, 0) << inspect.err;
+    EXPECT_EQ(inspect.out,
+              std::string(kLegend) +
+                  "area 1: /dev/mtd_backup at 0x0, 2 sectors of 32 blocks of 8192 bytes\n"
+              "  current block: 1\n"
+              "  sector 0: CCWR?!..........................\n"
+              "  sector 1: ................................\n"
+              "  sectors not blank: 0 1\n"
+              "area 31: /dev/mtd_backup2 at 0x0, 2 sectors of 8 blocks of 65536 bytes\n"
+              "  current block: 9\n"
+              "  sector 0: C.......\n"
+              "  sector 1: .C......\n"
+              "  sectors not blank: 0 1\n");
+    EXPECT_TRUE(image(kMain) == main);
+    EXPECT_TRUE(image(kSecond) == second);
+    EXPECT_EQ(fileBytes(flash / "mtd_backup.img.wear"), wear);
+
+    const Outcome all = romctl({"inspect"});
+    EXPECT_EQ(all.status, 0);
+    EXPECT_NE(all.out.find("area 30: /dev/mtd_backup at 0xe80000,"), std::string::npos);
+    EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 2 + 30 * 5 + 5);
+    EXPECT_TRUE(image(kMain) == main);
+    // The store reads the block that inspect calls current.
+    EXPECT_EQ(romctl({"read", "1", "--length", "9"}).out, "version 1");
+}
+
+TEST_F(RomctlTest, VerbosePrintsTheStoresLogLines) {
+    const Outcome quiet = romctl({"read", "1", "--length", "1"});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
+    const Outcome verbose = romctl({"--verbose", "read", "1", "--length", "1"});
+    EXPECT_EQ(verbose.status, 0);
+    EXPECT_EQ(verbose.out, "\xFF");
+    EXPECT_NE(verbose.err.find("DEBUG RO DeviceOpen (RomDevice:"), std::string::npos) << verbose.err;
+    EXPECT_NE(verbose.err.find("): Success open device(/dev/mtd_backup)\n"), std::string::npos) << verbose.err;
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+// What the tests of the tools share: a scratch directory whose ./flash holds the images, and the
+// tools run in it as processes.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "RomDevice.h"
+#include "SimTest.h"
+#include "TableFlash.h"
+#include "ToolRun.h"
+
+class ToolTest : public ::testing::Test {
+protected:
+    // romsim with these arguments, in the scratch directory: its images are in ./flash by default.
+    Outcome romsim(const std::vector<std::string>& args, const std::string& input = "",
+                   const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> argv{ROMSIM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunTool(dir.path(), argv, input, environment);
+    }
+    // romctl under romsim.
+    Outcome romctl(const std::vector<std::string>& args, const std::string& input = "",
+                   const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> argv{"--", ROMCTL};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return romsim(argv, input, environment);
+    }
+
+    Bytes image(const std::string& name) const { return fileBytes(flash / name); }
+    // Bytes put straight into an image, as a cut or a fault could leave them.
+    void poke(const std::string& name, std::uint32_t offset, const Bytes& bytes) const {
+        std::fstream file(flash / name, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(offset);
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    // A committed block as the store writes it: header, then the record.
+    static Bytes committedBlock(const std::string& record) {
+        Bytes data(record.begin(), record.end());
+        CRomDevice crc;
+        Bytes block = romtest::HeaderBytes(BLOCK_STATUS_CURRENT, crc.CalculateCRC16(data.data(), static_cast<int>(data.size())));
+        block.insert(block.end(), data.begin(), data.end());
+        return block;
+    }
+
+    TempDir dir;
+    std::filesystem::path flash = dir.path() / "flash";
+};
+
+// Bytes of a string, for comparing with an image.
+inline Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Bytes `at` to `at + bytes.size()` of `image` replaced.
+inline Bytes With(Bytes image, std::uint32_t at, const Bytes& bytes) {
+    std::copy(bytes.begin(), bytes.end(), image.begin() + at);
+    return image;
+}

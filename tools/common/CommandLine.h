@@ -1,0 +1,36 @@
+// The words after a tool's name: options (with their values) and operands. Every mistake in them is
+// reported by throwing std::invalid_argument, with a message for the user.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+class CommandLine {
+public:
+    struct Option {
+        const char* name;
+        bool takesValue;
+    };
+
+    // Words that begin with "--" are options and must be among `known`; "-" is an operand (standard
+    // input) and "--" makes every later word an operand.
+    CommandLine(int argc, char** argv, const std::vector<Option>& known);
+
+    // With --help among the options: prints `usage` on standard output and is true.
+    bool answersHelp(const char* usage) const;
+    const std::vector<std::string>& operands() const { return m_operands; }
+    bool has(const std::string& option) const { return m_options.count(option) != 0; }
+    // The value given to an option that takes one; `fallback` when it was not given.
+    std::string value(const std::string& option, const std::string& fallback) const;
+    // Refuses the first option given that `command` does not take.
+    void allowOnly(const std::string& command, const std::vector<std::string>& options) const;
+
+    // A count or number: decimal or 0x-hexadecimal, from 0 to INT32_MAX; refused, naming `what`,
+    // otherwise.
+    static int number(const std::string& text, const std::string& what);
+
+private:
+    std::vector<std::string> m_operands;
+    std::map<std::string, std::string> m_options;
+};

@@ -1,0 +1,36 @@
+#include "AreaTable.h"
+
+#include <stdexcept>
+
+#include "CommandLine.h"
+#include "Failure.h"
+
+AreaTable::AreaTable(CRomMgr& store) : m_store(store) {
+    if (m_store.GetAreaRange(&m_iFirst, &m_iLast) != 0) throw Failure(kExitFailed, "the device table holds no area");
+}
+
+int AreaTable::parse(const std::string& text) const {
+    int area = 0;
+    try {
+        area = CommandLine::number(text, "an area");
+    } catch (const std::invalid_argument&) {
+        throw Failure(kExitUsage, "area \"" + text + "\" is not a number");
+    }
+    if (area < m_iFirst || area > m_iLast)
+        throw Failure(kExitUsage, "area " + text + " is out of range " + std::to_string(m_iFirst) + ".." +
+                                      std::to_string(m_iLast));
+    return area;
+}
+
+AreaGeometry AreaTable::geometry(int area) const {
+    const int iDevice = m_store.areaToDeviceNum(area);
+    const CRomDevice& dev = m_store.m_pRomDevice[iDevice];
+    const int iLocal = area - m_store.m_pAreaRange[iDevice].iStartArea;
+    return AreaGeometry{dev.m_szDevName, iLocal * dev.m_iAreaSize, dev.m_iAreaSize, dev.m_iSectorSize,
+                        dev.m_iBlockSize};
+}
+
+int AreaTable::largestRecord(int area) const {
+    const int iLargest = geometry(area).blockSize - CRomDevice::HEADER_SIZE;
+    return iLargest > 0 ? iLargest : 0;
+}

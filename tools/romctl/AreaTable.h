@@ -1,0 +1,33 @@
+// Where each area of the store lies: its device's node and geometry, as the manager set them up
+// from the compiled-in device table.
+#pragma once
+
+#include <string>
+
+#include "RomMgr.h"
+
+struct AreaGeometry {
+    std::string node;
+    int offset;  // of the area on its node
+    int areaSize;
+    int sectorSize;
+    int blockSize;
+};
+
+class AreaTable {
+public:
+    explicit AreaTable(CRomMgr& store);
+
+    int first() const { return m_iFirst; }
+    int last() const { return m_iLast; }
+    // The area that `text` names; a usage Failure when it is not a number of the range.
+    int parse(const std::string& text) const;
+    AreaGeometry geometry(int area) const;
+    // The block size less the header: the longest record that the area takes.
+    int largestRecord(int area) const;
+
+private:
+    CRomMgr& m_store;
+    int m_iFirst = 1;
+    int m_iLast = 0;
+};

@@ -1,0 +1,22 @@
+// What ends a command early: the one line that romctl prints on standard error, and its exit status.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// The exit statuses of romctl.
+enum ExitStatus {
+    kExitOk = 0,
+    kExitFailed = 1,  // the store, a node or a file failed
+    kExitUsage = 2,   // the command line is wrong; nothing was touched
+    kExitBusy = 3,    // another holder has the node open; nothing was done, try again later
+};
+
+class Failure : public std::runtime_error {
+public:
+    Failure(ExitStatus status, const std::string& message) : std::runtime_error(message), m_status(status) {}
+    ExitStatus status() const { return m_status; }
+
+private:
+    ExitStatus m_status;
+};

@@ -1,0 +1,28 @@
+#include "NodeReader.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "Failure.h"
+
+NodeReader::NodeReader(const std::string& node) : m_node(node), m_fd(::open(node.c_str(), O_RDONLY)) {
+    if (m_fd < 0)
+        throw Failure(errno == EBUSY ? kExitBusy : kExitFailed, "cannot open " + node + ": " + std::strerror(errno));
+}
+
+NodeReader::~NodeReader() { ::close(m_fd); }
+
+std::vector<unsigned char> NodeReader::read(int offset, int length) {
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(length));
+    const bool bSeek = ::lseek(m_fd, offset, SEEK_SET) == offset;
+    const ssize_t iRead = bSeek ? ::read(m_fd, bytes.data(), bytes.size()) : -1;
+    if (iRead != length) {
+        const std::string reason = iRead < 0 ? std::strerror(errno) : "read " + std::to_string(iRead) + " bytes";
+        throw Failure(kExitFailed, "cannot read " + std::to_string(length) + " bytes of " + m_node + " at " +
+                                       std::to_string(offset) + ": " + reason);
+    }
+    return bytes;
+}

@@ -1,0 +1,22 @@
+// A device node opened read-only, for looking at the flash without the store: nothing read through
+// it can program or erase.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class NodeReader {
+public:
+    // Throws a Failure naming the node when it cannot be opened (busy: kExitBusy).
+    explicit NodeReader(const std::string& node);
+    ~NodeReader();
+    NodeReader(const NodeReader&) = delete;
+    NodeReader& operator=(const NodeReader&) = delete;
+
+    // `length` bytes from `offset`; throws a Failure unless all of them could be read.
+    std::vector<unsigned char> read(int offset, int length);
+
+private:
+    std::string m_node;
+    int m_fd;
+};

@@ -1,0 +1,174 @@
+#include "Romctl.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "Failure.h"
+#include "HexDump.h"
+#include "Inspector.h"
+#include "ResultText.h"
+
+namespace {
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+File OpenFile(const std::string& name, const char* mode) {
+    File file(std::fopen(name.c_str(), mode), &std::fclose);
+    if (!file) throw Failure(kExitFailed, "cannot open " + name + ": " + std::strerror(errno));
+    return file;
+}
+
+std::vector<unsigned char> ReadAll(std::FILE* in, const std::string& name) {
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[65536];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof(chunk), in)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    if (std::ferror(in)) throw Failure(kExitFailed, "cannot read " + name + ": " + std::strerror(errno));
+    return bytes;
+}
+
+// A result of the store that is not a success, for the operation `what`.
+[[noreturn]] void Refused(const std::string& what, int result, const std::string& node) {
+    if (result == -2)
+        throw Failure(kExitBusy, what + ": " + ResultText(result) + ": another holder has " + node +
+                                     " open; nothing was done, try again later");
+    throw Failure(kExitFailed, what + ": " + ResultText(result) + "; --verbose shows the store's log lines");
+}
+
+void Expect(const std::vector<std::string>& operands, std::size_t least, std::size_t most, const std::string& usage) {
+    if (operands.size() < least || operands.size() > most) throw Failure(kExitUsage, "usage: romctl " + usage);
+}
+
+}  // namespace
+
+void Romctl::run(const CommandLine& line) {
+    if (line.operands().empty()) throw Failure(kExitUsage, "no command given; see romctl --help");
+    const std::string& command = line.operands()[0];
+    if (command == "range") return range(line);
+    if (command == "write") return write(line);
+    if (command == "read") return read(line);
+    if (command == "erase" || command == "init") return bulk(line, command);
+    if (command == "inspect") return inspect(line);
+    throw Failure(kExitUsage, "unknown command \"" + command + "\"; see romctl --help");
+}
+
+void Romctl::range(const CommandLine& line) {
+    line.allowOnly("range", {"--verbose"});
+    Expect(line.operands(), 1, 1, "range");
+    std::cout << m_areas.first() << " " << m_areas.last() << "\n";
+}
+
+void Romctl::write(const CommandLine& line) {
+    line.allowOnly("write", {"--verbose"});
+    Expect(line.operands(), 2, 3, "write AREA [FILE|-]");
+    const int area = m_areas.parse(line.operands()[1]);
+    const std::string name = line.operands().size() == 3 ? line.operands()[2] : "-";
+
+    std::vector<unsigned char> record;
+    if (name == "-") {
+        record = ReadAll(stdin, "standard input");
+    } else {
+        const File in = OpenFile(name, "rb");
+        record = ReadAll(in.get(), name);
+    }
+    const int iLargest = m_areas.largestRecord(area);
+    if (record.size() > static_cast<std::size_t>(iLargest))
+        throw Failure(kExitUsage, "a record of " + std::to_string(record.size()) + " bytes is longer than area " +
+                                      std::to_string(area) + "'s largest record of " + std::to_string(iLargest) +
+                                      " bytes; nothing was written");
+
+    // The store wants a buffer even for a record of no bytes.
+    unsigned char none = 0;
+    unsigned char* const data = record.empty() ? &none : record.data();
+    const int result = m_store.SetData(area, data, static_cast<int>(record.size()), true);
+    if (result != 0) Refused("write area " + std::to_string(area), result, m_areas.geometry(area).node);
+}
+
+void Romctl::read(const CommandLine& line) {
+    line.allowOnly("read", {"--verbose", "--length", "--block", "--out", "--hex"});
+    Expect(line.operands(), 2, 2, "read AREA [--length N] [--block B] [--out FILE] [--hex]");
+    const int area = m_areas.parse(line.operands()[1]);
+    const int iLargest = m_areas.largestRecord(area);
+    const int length = line.has("--length") ? CommandLine::number(line.value("--length", ""), "--length") : iLargest;
+    if (length > iLargest)
+        throw Failure(kExitUsage, "--length " + std::to_string(length) + " is longer than area " +
+                                      std::to_string(area) + "'s largest record of " + std::to_string(iLargest) +
+                                      " bytes");
+
+    // One byte more than asked for, so that the store gets a buffer even for a length of 0.
+    std::vector<unsigned char> record(static_cast<std::size_t>(length) + 1);
+    std::string what = "read area " + std::to_string(area);
+    int result = 0;
+    if (line.has("--block")) {
+        const int block = CommandLine::number(line.value("--block", ""), "--block");
+        what += " block " + std::to_string(block);
+        result = m_store.GetData(area, block, record.data(), length);
+    } else {
+        result = m_store.GetData(area, record.data(), length);
+    }
+    if (result < 0) Refused(what, result, m_areas.geometry(area).node);
+    if (result != length)
+        throw Failure(kExitFailed, what + ": read " + std::to_string(result) + " of " + std::to_string(length) +
+                                       " bytes");
+    record.resize(static_cast<std::size_t>(length));
+
+    const std::string outName = line.value("--out", "-");
+    File out(stdout, [](std::FILE*) { return 0; });
+    if (outName != "-") out = OpenFile(outName, "wb");
+    if (line.has("--hex")) {
+        std::ostringstream dump;
+        WriteHexDump(record, dump);
+        const std::string text = dump.str();
+        std::fwrite(text.data(), 1, text.size(), out.get());
+    } else {
+        std::fwrite(record.data(), 1, record.size(), out.get());
+    }
+    if (std::fflush(out.get()) != 0 || std::ferror(out.get()))
+        throw Failure(kExitFailed, "cannot write " + (outName == "-" ? "standard output" : outName) + ": " +
+                                       std::strerror(errno));
+}
+
+void Romctl::bulk(const CommandLine& line, const std::string& command) {
+    line.allowOnly(command, {"--verbose", "--all", "--mask"});
+    const std::vector<std::string>& operands = line.operands();
+    const std::string usage = command + " AREA... | --all | --mask M";
+    // Bit k of a mask stands for area first + k; a mask has room for 32 areas.
+    const int iAreas = m_areas.last() - m_areas.first() + 1;
+    const unsigned int uiAll = iAreas >= 32 ? 0xFFFFFFFFu : (1u << iAreas) - 1u;
+    unsigned int uiMask = line.has("--all") ? uiAll : 0u;
+    if (line.has("--mask")) {
+        const std::string text = line.value("--mask", "");
+        const unsigned int uiGiven = static_cast<unsigned int>(CommandLine::number(text, "--mask"));
+        if ((uiGiven & ~uiAll) != 0)
+            throw Failure(kExitUsage, "--mask " + text + " selects areas beyond " + std::to_string(m_areas.last()));
+        uiMask |= uiGiven;
+    }
+    for (std::size_t i = 1; i < operands.size(); ++i)
+        uiMask |= 1u << (m_areas.parse(operands[i]) - m_areas.first());
+    if (uiMask == 0) throw Failure(kExitUsage, "usage: romctl " + usage);
+
+    const int iFailed = command == "erase" ? m_store.EraseArea(static_cast<int>(uiMask))
+                                           : m_store.InitializeArea(static_cast<int>(uiMask));
+    const unsigned int uiFailed = static_cast<unsigned int>(iFailed) & uiMask;
+    if (uiFailed == 0) return;
+    std::string areas;
+    for (int area = m_areas.first(); area <= m_areas.last(); ++area)
+        if ((uiFailed >> (area - m_areas.first()) & 1u) != 0) areas += " " + std::to_string(area);
+    throw Failure(kExitFailed, command + " failed in areas" + areas);
+}
+
+void Romctl::inspect(const CommandLine& line) {
+    line.allowOnly("inspect", {"--verbose"});
+    std::vector<int> areas;
+    for (std::size_t i = 1; i < line.operands().size(); ++i) areas.push_back(m_areas.parse(line.operands()[i]));
+    if (areas.empty())
+        for (int area = m_areas.first(); area <= m_areas.last(); ++area) areas.push_back(area);
+
+    const Inspector inspector(m_areas);
+    Inspector::printLegend(std::cout);
+    for (const int area : areas) inspector.print(area, std::cout);
+}

@@ -1,0 +1,75 @@
+#include "FlashImages.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "RomDeviceInfo.h"
+
+namespace {
+
+// One 64-bit count per sector in the host's byte order, as the simulator writes IMAGE.wear; a node
+// whose image has never been erased may have no counts yet.
+std::vector<std::uint64_t> WearOf(const ImageNode& node) {
+    const std::uint32_t sectors = node.size / node.eraseSize;
+    if (!std::filesystem::exists(node.image))
+        throw std::runtime_error(node.image + " does not exist: no program has used this flash yet");
+    const std::string file = node.image + ".wear";
+    std::vector<std::uint64_t> counts(sectors, 0);
+    if (!std::filesystem::exists(file)) return counts;
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() != sectors * sizeof(std::uint64_t))
+        throw std::runtime_error(file + " holds " + std::to_string(bytes.size()) + " bytes, not the counts of " +
+                                 std::to_string(sectors) + " sectors");
+    std::memcpy(counts.data(), bytes.data(), bytes.size());
+    return counts;
+}
+
+}  // namespace
+
+FlashImages::FlashImages(const std::string& dir) {
+    // The program that romsim runs may change its directory before it opens the nodes.
+    const std::filesystem::path images = std::filesystem::absolute(dir);
+    int first = 1;
+    for (const RomDeviceInfo* row = g_RomDeviceInfoArray; row->iAreaNum > 0; ++row) {
+        const std::string name = std::filesystem::path(row->pszDevName).filename().string();
+        m_nodes.push_back(ImageNode{row->pszDevName, static_cast<std::uint32_t>(row->iAreaNum) * row->iAreaSize,
+                                    static_cast<std::uint32_t>(row->iSectorSize),
+                                    (images / (name + ".img")).string(), first,
+                                    static_cast<std::uint32_t>(row->iAreaSize)});
+        first += row->iAreaNum;
+    }
+}
+
+std::string FlashImages::nodesVariable() const {
+    std::string nodes;
+    for (const ImageNode& node : m_nodes) {
+        if (!nodes.empty()) nodes += ",";
+        nodes += node.path + ":" + std::to_string(node.size) + ":" + std::to_string(node.eraseSize) + ":" + node.image;
+    }
+    return nodes;
+}
+
+void FlashImages::printWear(std::ostream& out) const {
+    // Every count is read before the first line, so that a missing image prints nothing.
+    std::vector<std::vector<std::uint64_t>> wear;
+    for (const ImageNode& node : m_nodes) wear.push_back(WearOf(node));
+    char line[128];
+    std::snprintf(line, sizeof(line), "%-18s %4s %7s  %-10s %8s\n", "node", "area", "sector", "offset", "erases");
+    out << line;
+    for (std::size_t i = 0; i < m_nodes.size(); ++i) {
+        const ImageNode& node = m_nodes[i];
+        const std::vector<std::uint64_t>& counts = wear[i];
+        for (std::uint32_t sector = 0; sector < counts.size(); ++sector) {
+            const std::uint32_t offset = sector * node.eraseSize;
+            std::snprintf(line, sizeof(line), "%-18s %4u %7u  0x%08x %8llu\n", node.path.c_str(),
+                          node.firstArea + offset / node.areaSize, sector, offset,
+                          static_cast<unsigned long long>(counts[sector]));
+            out << line;
+        }
+    }
+}

@@ -1,0 +1,33 @@
+// The nodes of the compiled-in device table as simulated NOR flash kept in image files of one
+// directory: DIR/NAME.img for node /dev/NAME, sized for the table's areas, with the table's sector
+// size as erase size.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct ImageNode {
+    std::string path;
+    std::uint32_t size;
+    std::uint32_t eraseSize;
+    std::string image;
+    int firstArea;
+    std::uint32_t areaSize;
+};
+
+class FlashImages {
+public:
+    explicit FlashImages(const std::string& dir);
+
+    const std::vector<ImageNode>& nodes() const { return m_nodes; }
+    // The nodes as the simulator's NORSIM_NODES variable names them.
+    std::string nodesVariable() const;
+    // How often each sector of each node was erased, from the counts the simulator keeps beside the
+    // images. Throws std::runtime_error when an image does not exist or its counts cannot be read.
+    void printWear(std::ostream& out) const;
+
+private:
+    std::vector<ImageNode> m_nodes;
+};
