@@ -17,11 +17,11 @@ using romtest::Bytes;
 using romtest::CountOps;
 using romtest::HeaderBytes;
 using romtest::TableFlash;
+using romtest::kArea;
+using romtest::kSector;
 
 namespace {
 
-const std::uint32_t kArea = 0x80000;
-const std::uint32_t kSector = 0x40000;
 const std::uint32_t kBlock = 0x2000;
 
 void ExpectConstructedState(const CRomDevice& d) {

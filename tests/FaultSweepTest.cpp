@@ -14,10 +14,10 @@ using norsim::OpKind;
 using romtest::Bytes;
 using romtest::CountOps;
 using romtest::Record;
+using romtest::kArea;
 
 namespace {
 
-const std::uint32_t kArea = 0x80000;
 const int kLargest = 0x2000 - 8;
 
 Bytes Padded(Bytes record) {

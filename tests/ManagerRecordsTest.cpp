@@ -14,10 +14,9 @@ using romtest::Bytes;
 using romtest::CountOps;
 using romtest::OpsOf;
 using romtest::Record;
+using romtest::kArea;
 
 namespace {
-
-const std::uint32_t kArea = 0x80000;
 
 class Manager : public ::testing::Test {
 protected:

@@ -12,11 +12,11 @@ using romtest::Bytes;
 using romtest::CountOps;
 using romtest::HeaderBytes;
 using romtest::Record;
+using romtest::kArea;
+using romtest::kSector;
 
 namespace {
 
-const std::uint32_t kArea = 0x80000;
-const std::uint32_t kSector = 0x40000;
 const int kLargest = 0x2000 - 8;
 
 class Trust : public romtest::FirstDevice {

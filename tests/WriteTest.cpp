@@ -13,11 +13,10 @@ using romtest::CountOps;
 using romtest::HeaderBytes;
 using romtest::OpsOf;
 using romtest::Record;
+using romtest::kArea;
+using romtest::kSector;
 
 namespace {
-
-const std::uint32_t kArea = 0x80000;
-const std::uint32_t kSector = 0x40000;
 
 class Write : public romtest::FirstDevice {
 protected:

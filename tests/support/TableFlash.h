@@ -16,6 +16,10 @@ namespace romtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The geometry of the table's first node, as the tests address its bytes.
+constexpr std::uint32_t kArea = 0x80000;
+constexpr std::uint32_t kSector = 0x40000;
+
 class TableFlash {
 public:
     TableFlash();
