@@ -12,11 +12,20 @@ work=${ROMSTORE_VM_DIR:-build-vm}
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 
+# apt-get decides what is missing: asking dpkg first goes wrong for packages it has never heard of. A
+# user who is not root must have installed them, and is told which one is missing.
 packages=(qemu-system-x86 busybox-static mtd-utils cpio xz-utils kmod)
-if dpkg-query -W -f='${Status}\n' "${packages[@]}" 2>&1 | grep -qv '^install ok installed$'; then
+if [ "$(id -u)" = 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${packages[@]}" \
         >/dev/null
 fi
+for tool in qemu-system-x86_64:qemu-system-x86 busybox:busybox-static mtdpart:mtd-utils cpio:cpio \
+    xz:xz-utils depmod:kmod modprobe:kmod; do
+    if ! command -v "${tool%%:*}" >/dev/null; then
+        echo "run.sh: ${tool%%:*} is missing: install ${tool#*:}, or run this as root" >&2
+        exit 1
+    fi
+done
 
 # The kernel: the package that linux-image-amd64 stands for, unpacked rather than installed (the
 # metapackage would pull in an init system and initramfs tools). qemu boots the uncompressed vmlinux

@@ -1,20 +1,33 @@
 #!/usr/bin/env bash
-# Installs the build into a staging root with DESTDIR, then builds and runs a consumer against it
-# through find_package and through pkg-config.
+# Installs the build into a staging root with DESTDIR, then builds a consumer against it as a firmware
+# build does, through find_package and through pkg-config with the staging root as its sysroot, and runs
+# both. Nothing of the stage is on the loader's path while they link: the link must find every library
+# through the package alone.
 set -euo pipefail
 build=$1 source=$2 work=$3
 rm -rf "$work"
-prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+prefix=$(cache CMAKE_INSTALL_PREFIX)
+cxx=$(cache CMAKE_CXX_COMPILER)
 DESTDIR="$work/root" cmake --install "$build" >/dev/null
 stage="$work/root$prefix"
-libdir=$(dirname "$(find "$stage" -name romstore.pc)")/..
+libdir=$(dirname "$(dirname "$(find "$stage" -name romstore.pc)")")
 test -f "$stage/include/romstore/RomMgr.h"
-# The pkg-config file names the final prefix; point it at the staging root as a sysroot would.
-export PKG_CONFIG_SYSROOT_DIR="$work/root" PKG_CONFIG_PATH="$libdir/pkgconfig"
+# The pkg-config file names the final prefix; the sysroot points it at the staging root.
 grep -q "^libdir=$prefix/" "$libdir/pkgconfig/romstore.pc"
-export LD_LIBRARY_PATH="$libdir"
-cmake -S "$source" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$stage" >/dev/null
+
+cmake -S "$source" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
 cmake --build "$work/consumer" >/dev/null
-"$work/consumer/consumer_cmake"
-"$work/consumer/consumer_pkgconfig"
+
+# The README's recipe for a staged sysroot: libromstore.so needs libnq.so, which the linker finds
+# through -rpath-link.
+PKG_CONFIG_SYSROOT_DIR="$work/root" PKG_CONFIG_LIBDIR="$libdir/pkgconfig" \
+  pkg-config --cflags --libs romstore > "$work/pkgconfig.flags"
+# shellcheck disable=SC2046
+"$cxx" -std=c++17 "$source/consumer.cpp" $(cat "$work/pkgconfig.flags") -Wl,-rpath-link,"$libdir" \
+  -o "$work/consumer/consumer_pkgconfig"
+
+# On a target the libraries lie in the loader's own directories; here the stage stands in for them.
+LD_LIBRARY_PATH="$libdir" "$work/consumer/consumer_cmake"
+LD_LIBRARY_PATH="$libdir" "$work/consumer/consumer_pkgconfig"
 echo "package consumed through find_package and pkg-config"
