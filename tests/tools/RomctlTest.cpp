@@ -24,12 +24,22 @@ TEST_F(RomctlTest, RangeAndHelpNeedNoFlash) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: romctl [--verbose] COMMAND [ARGS]\n", 0), 0u) << help.out;
     EXPECT_EQ(help.err, "");
+    for (const char* asked : {"-h", "help"}) {
+        SCOPED_TRACE(asked);
+        const Outcome same = RunTool(dir.path(), {ROMCTL, asked});
+        EXPECT_EQ(same.status, 0);
+        EXPECT_EQ(same.out, help.out);
+        EXPECT_EQ(same.err, "");
+    }
+    // After romsim's "--", -h is romctl's.
+    EXPECT_EQ(romctl({"-h"}).out, help.out);
 }
 
 TEST_F(RomctlTest, WriteStoresTheRecordAndReadGivesItBack) {
     const Outcome write = romctl({"write", "1"}, "version 1");
     EXPECT_EQ(write.status, 0) << write.err;
-    EXPECT_EQ(write.out + write.err, "");
+    EXPECT_EQ(write.out, "");
+    EXPECT_EQ(write.err, kNewImages);
     // Block 0 formats the blank area; the record is committed in block 1.
     Bytes expected = With(ones(kMainSize), 0, romtest::HeaderBytes(BLOCK_STATUS_CURRENT, 0xFFFFFFFFu));
     expected = With(expected, kBlock, committedBlock("version 1"));
@@ -58,7 +68,9 @@ TEST_F(RomctlTest, WriteStoresTheRecordAndReadGivesItBack) {
     const Outcome bad = romctl({"read", "1", "--block", "2"});
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.out, "");
-    EXPECT_EQ(bad.err, "romctl: read area 1 block 2: bad block (-4); --verbose shows the store's log lines\n");
+    EXPECT_EQ(bad.err,
+              "romctl: read area 1 block 2: bad block (-4): the block is not committed or its record does not "
+              "verify; romctl inspect 1 shows the blocks\n");
 }
 
 TEST_F(RomctlTest, TheLastAreaLivesOnTheSecondNodeWithLargerRecords) {
@@ -76,8 +88,9 @@ TEST_F(RomctlTest, RecordsLongerThanTheAreaTakesAreRefusedBeforeAnythingIsWritte
     const Outcome first = romctl({"write", "1", "long.bin"});
     EXPECT_EQ(first.status, 2);
     EXPECT_EQ(first.err,
-              "romctl: a record of 8185 bytes is longer than area 1's largest record of 8184 bytes; "
-              "nothing was written\n");
+              std::string(kNewImages) +
+                  "romctl: a record of 8185 bytes is longer than area 1's largest record of 8184 bytes; "
+                  "nothing was written\n");
     const Outcome last = romctl({"write", "31", "-"}, std::string(65529, 'x'));
     EXPECT_EQ(last.status, 2);
     EXPECT_EQ(last.err,
@@ -101,18 +114,26 @@ TEST_F(RomctlTest, WrongCommandLinesAreRefusedWithOneLineAndTouchNothing) {
         {{"frob"}, 2, "romctl: unknown command \"frob\"; see romctl --help\n"},
         {{"write", "0", "-"}, 2, "romctl: area 0 is out of range 1..31\n"},
         {{"read", "32"}, 2, "romctl: area 32 is out of range 1..31\n"},
+        {{"read", "-1"}, 2, "romctl: area -1 is out of range 1..31\n"},
+        {{"erase", "2", "-0x1"}, 2, "romctl: area -0x1 is out of range 1..31\n"},
+        {{"inspect", "-7"}, 2, "romctl: area -7 is out of range 1..31\n"},
         {{"erase", "1", "x"}, 2, "romctl: area \"x\" is not a number\n"},
         {{"read", "1", "--length", "-1"}, 2,
          "romctl: --length must be a number from 0 to 2147483647, not \"-1\"\n"},
         {{"read", "1", "--bogus"}, 2, "romctl: unknown option --bogus\n"},
         {{"read", "1", "--block"}, 2, "romctl: option --block needs a value\n"},
+        {{"read", "1", "--block", "64"}, 2, "romctl: block 64 is out of range 0..63 of area 1\n"},
+        {{"read", "31", "--block", "16"}, 2, "romctl: block 16 is out of range 0..15 of area 31\n"},
         {{"write", "1", "--hex"}, 2, "romctl: write does not take --hex\n"},
         {{"write"}, 2, "romctl: usage: romctl write AREA [FILE|-]\n"},
         {{"erase"}, 2, "romctl: usage: romctl erase AREA... | --all | --mask M\n"},
+        {{"erase", "--mask", "0"}, 2, "romctl: --mask 0 selects no area (bit k of M is area k + 1)\n"},
+        {{"init", "--mask", "0x0"}, 2, "romctl: --mask 0x0 selects no area (bit k of M is area k + 1)\n"},
         {{"init", "--mask", "0x80000000"}, 2,
          "romctl: --mask must be a number from 0 to 2147483647, not \"0x80000000\"\n"},
         {{"write", "1", "missing.bin"}, 1, "romctl: cannot open missing.bin: No such file or directory\n"},
     };
+    ASSERT_EQ(romsim({"--", "true"}).err, kNewImages);
     for (const Case& c : cases) {
         std::string line;
         for (const std::string& a : c.args) line += " " + a;
@@ -131,8 +152,9 @@ TEST_F(RomctlTest, BusyNodeIsReportedAndNothingIsWritten) {
     const Outcome write = romctl({"write", "1"}, "version 1", busy);
     EXPECT_EQ(write.status, 3);
     EXPECT_EQ(write.err,
-              "romctl: write area 1: busy (-2): another holder has /dev/mtd_backup open; nothing was done, "
-              "try again later\n");
+              std::string(kNewImages) +
+                  "romctl: write area 1: busy (-2): another holder has /dev/mtd_backup open; nothing was done, "
+                  "try again later\n");
     const Outcome read = romctl({"read", "2"}, "", busy);
     EXPECT_EQ(read.status, 3);
     EXPECT_EQ(read.out, "");
@@ -163,19 +185,43 @@ TEST_F(RomctlTest, EraseAndInitChangeTheSelectedAreasOnly) {
     EXPECT_EQ(image(kSecond), ones(kSecondSize));
 }
 
-TEST_F(RomctlTest, BulkFailuresNameTheAreasThatFailed) {
-    // Only the first node is simulated: the second one does not exist on this machine.
+TEST_F(RomctlTest, FailuresNameTheAreasAndTheNodeThatCannotBeOpened) {
+    // Without romsim: this machine has neither node.
+    const Outcome read = RunTool(dir.path(), {ROMCTL, "read", "1"});
+    EXPECT_EQ(read.status, 1);
+    EXPECT_EQ(read.out, "");
+    EXPECT_EQ(read.err, "romctl: read area 1: failed (-1): cannot open /dev/mtd_backup: No such file or directory\n");
+    const Outcome write = RunTool(dir.path(), {ROMCTL, "write", "31"}, "record");
+    EXPECT_EQ(write.status, 1);
+    EXPECT_EQ(write.err,
+              "romctl: write area 31: failed (-1): cannot open /dev/mtd_backup2: No such file or directory\n");
+    const Outcome both = RunTool(dir.path(), {ROMCTL, "erase", "1", "31"});
+    EXPECT_EQ(both.status, 1);
+    EXPECT_EQ(both.err,
+              "romctl: erase failed in areas 1 31: cannot open /dev/mtd_backup: No such file or directory; "
+              "cannot open /dev/mtd_backup2: No such file or directory\n");
+
+    // Only the first node is simulated.
     ASSERT_EQ(romctl({"write", "1"}, "version 1").status, 0);
     const std::vector<std::string> firstOnly{
         "LD_PRELOAD=" NORSIM_LIBRARY,
         "NORSIM_NODES=/dev/mtd_backup:0xF00000:0x40000:" + (flash / kMain).string()};
     const Outcome erase = RunTool(dir.path(), {ROMCTL, "erase", "1", "31"}, "", firstOnly);
     EXPECT_EQ(erase.status, 1);
-    EXPECT_EQ(erase.err, "romctl: erase failed in areas 31\n");
+    EXPECT_EQ(erase.err,
+              "romctl: erase failed in areas 31: cannot open /dev/mtd_backup2: No such file or directory\n");
     EXPECT_EQ(image(kMain), ones(kMainSize));
     const Outcome init = RunTool(dir.path(), {ROMCTL, "init", "--all"}, "", firstOnly);
     EXPECT_EQ(init.status, 1);
-    EXPECT_EQ(init.err, "romctl: init failed in areas 31\n");
+    EXPECT_EQ(init.err, "romctl: init failed in areas 31: cannot open /dev/mtd_backup2: No such file or directory\n");
+
+    // A node that opens but ends before area 2: only the store's log tells why.
+    const std::vector<std::string> shortNode{
+        "LD_PRELOAD=" NORSIM_LIBRARY,
+        "NORSIM_NODES=/dev/mtd_backup:0x80000:0x40000:" + (dir.path() / "short.img").string()};
+    const Outcome beyond = RunTool(dir.path(), {ROMCTL, "read", "2"}, "", shortNode);
+    EXPECT_EQ(beyond.status, 1);
+    EXPECT_EQ(beyond.err, "romctl: read area 2: failed (-1); --verbose shows the store's log lines\n");
 }
 
 TEST_F(RomctlTest, InspectShowsEveryBlockStateAndChangesNothing) {
@@ -187,7 +233,7 @@ TEST_F(RomctlTest, InspectShowsEveryBlockStateAndChangesNothing) {
               "  current block: none\n"
               "  sector 0: ................................\n"
               "  sector 1: ................................\n"
-              "  sectors not blank: none\n");
+              "  not blank: no sector\n");
     // The store would have formatted the blank area.
     EXPECT_EQ(image(kMain), ones(kMainSize));
 
@@ -202,7 +248,7 @@ TEST_F(RomctlTest, InspectShowsEveryBlockStateAndChangesNothing) {
     forged.insert(forged.end(), 8184, 'X');
     poke(kMain, 5 * kBlock, forged);
     poke(kMain, 40 * kBlock + 100, {0x00});
-    poke(kSecond, 0, romtest::HeaderBytes(BLOCK_STATUS_CURRENT, 0xFFFFFFFFu));
+    // Area 31 as after the store moved on to its second sector and erased the first.
     poke(kSecond, 9 * kSecondBlock, committedBlock("last"));
     const Bytes main = image(kMain), second = image(kSecond);
     const Bytes wear = fileBytes(flash / "mtd_backup.img.wear");
@@ -215,12 +261,12 @@ TEST_F(RomctlTest, InspectShowsEveryBlockStateAndChangesNothing) {
               "  current block: 1\n"
               "  sector 0: CCWR?!..........................\n"
               "  sector 1: ................................\n"
-              "  sectors not blank: 0 1\n"
+              "  not blank: sectors 0 1\n"
               "area 31: /dev/mtd_backup2 at 0x0, 2 sectors of 8 blocks of 65536 bytes\n"
               "  current block: 9\n"
-              "  sector 0: C.......\n"
+              "  sector 0: ........\n"
               "  sector 1: .C......\n"
-              "  sectors not blank: 0 1\n");
+              "  not blank: sector 1\n");
     EXPECT_TRUE(image(kMain) == main);
     EXPECT_TRUE(image(kSecond) == second);
     EXPECT_EQ(fileBytes(flash / "mtd_backup.img.wear"), wear);
@@ -237,7 +283,7 @@ TEST_F(RomctlTest, InspectShowsEveryBlockStateAndChangesNothing) {
 TEST_F(RomctlTest, VerbosePrintsTheStoresLogLines) {
     const Outcome quiet = romctl({"read", "1", "--length", "1"});
     EXPECT_EQ(quiet.status, 0);
-    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(quiet.err, kNewImages);
     const Outcome verbose = romctl({"--verbose", "read", "1", "--length", "1"});
     EXPECT_EQ(verbose.status, 0);
     EXPECT_EQ(verbose.out, "\xFF");

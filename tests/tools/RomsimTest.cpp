@@ -25,6 +25,14 @@ TEST_F(RomsimTest, ImagesAreMadeErasedWithTheSizesOfTheDeviceTable) {
         EXPECT_EQ(fileBytes(image + ".wear"), Bytes(sectors * sizeof(std::uint64_t), 0x00));
     }
     EXPECT_FALSE(std::filesystem::exists(flash));
+    EXPECT_EQ(run.err, "romsim: new erased flash images: elsewhere/mtd_backup.img, elsewhere/mtd_backup2.img\n");
+
+    // Only the image that is missing is new.
+    std::filesystem::remove(images / "mtd_backup2.img");
+    const Outcome again = romsim({"--dir", "elsewhere", "--", "true"});
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.err, "romsim: new erased flash images: elsewhere/mtd_backup2.img\n");
+    EXPECT_EQ(romsim({"--dir", "elsewhere", "--", "true"}).err, "");
 }
 
 TEST_F(RomsimTest, ThePowerCutKillsTheWriteAndThePreviousRecordSurvives) {
@@ -60,7 +68,7 @@ TEST_F(RomsimTest, ACutThatDoesNotFallIsReported) {
     const Outcome run = romsim({"--cut-after", "5", "--", ROMCTL, "read", "1", "--length", "1"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "\xFF");
-    EXPECT_EQ(run.err, std::string("romsim: no power cut: ") + ROMCTL +
+    EXPECT_EQ(run.err, std::string(kNewImages) + "romsim: no power cut: " + ROMCTL +
                            " made fewer than 5 flash programs and erases\n");
 }
 
@@ -116,6 +124,8 @@ TEST_F(RomsimTest, WrongCommandLinesAreRefused) {
         {{"--cut-bytes", "3", "--", "true"}, "romsim: --cut-bytes and --cut-erase need --cut-after\n"},
         {{"--wear", "--", "true"}, "romsim: --wear runs no command\n"},
         {{"--speed", "9", "--", "true"}, "romsim: unknown option --speed\n"},
+        {{"--dir", "no/flash", "--", "true"},
+         "romsim: cannot create the directory no/flash: its parent does not exist\n"},
     };
     for (const auto& [args, err] : cases) {
         SCOPED_TRACE(err);
@@ -125,9 +135,11 @@ TEST_F(RomsimTest, WrongCommandLinesAreRefused) {
         EXPECT_EQ(run.err, err);
     }
     EXPECT_FALSE(std::filesystem::exists(flash));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "no"));
     const Outcome help = romsim({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: romsim [--dir DIR]", 0), 0u) << help.out;
+    EXPECT_EQ(romsim({"-h"}).out, help.out);
 }
 
 TEST_F(RomsimTest, RunsTheHostExampleOnTheImages) {

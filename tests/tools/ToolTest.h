@@ -50,6 +50,9 @@ protected:
     std::filesystem::path flash = dir.path() / "flash";
 };
 
+// What romsim says on the first run in the scratch directory, before it runs the program.
+inline constexpr char kNewImages[] = "romsim: new erased flash images: flash/mtd_backup.img, flash/mtd_backup2.img\n";
+
 // Bytes of a string, for comparing with an image.
 inline Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <stdexcept>
 #include <system_error>
@@ -10,7 +11,8 @@
 CommandLine::CommandLine(int argc, char** argv, const std::vector<Option>& known) {
     bool bOptionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
+        // "-h" is the one short option: most tools take it for the help.
+        const std::string word = !bOptionsEnded && std::strcmp(argv[i], "-h") == 0 ? "--help" : argv[i];
         if (bOptionsEnded || word == "-" || word.compare(0, 2, "--") != 0) {
             m_operands.push_back(word);
             continue;
@@ -31,8 +33,9 @@ CommandLine::CommandLine(int argc, char** argv, const std::vector<Option>& known
     }
 }
 
-bool CommandLine::answersHelp(const char* usage) const {
-    if (!has("--help")) return false;
+bool CommandLine::answersHelp(const char* usage, const std::string& helpCommand) const {
+    const bool bCommand = !helpCommand.empty() && !m_operands.empty() && m_operands[0] == helpCommand;
+    if (!has("--help") && !bCommand) return false;
     std::cout << usage;
     return true;
 }

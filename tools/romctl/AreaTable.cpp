@@ -10,12 +10,15 @@ AreaTable::AreaTable(CRomMgr& store) : m_store(store) {
 }
 
 int AreaTable::parse(const std::string& text) const {
+    // A negative number is a number all the same, one below the range.
+    const bool bNegative = text.size() > 1 && text[0] == '-';
     int area = 0;
     try {
-        area = CommandLine::number(text, "an area");
+        area = CommandLine::number(bNegative ? text.substr(1) : text, "an area");
     } catch (const std::invalid_argument&) {
         throw Failure(kExitUsage, "area \"" + text + "\" is not a number");
     }
+    if (bNegative) area = -area;
     if (area < m_iFirst || area > m_iLast)
         throw Failure(kExitUsage, "area " + text + " is out of range " + std::to_string(m_iFirst) + ".." +
                                       std::to_string(m_iLast));
@@ -28,6 +31,11 @@ AreaGeometry AreaTable::geometry(int area) const {
     const int iLocal = area - m_store.m_pAreaRange[iDevice].iStartArea;
     return AreaGeometry{dev.m_szDevName, iLocal * dev.m_iAreaSize, dev.m_iAreaSize, dev.m_iSectorSize,
                         dev.m_iBlockSize};
+}
+
+int AreaTable::blocks(int area) const {
+    const AreaGeometry g = geometry(area);
+    return g.blockSize > 0 ? g.areaSize / g.blockSize : 0;
 }
 
 int AreaTable::largestRecord(int area) const {

@@ -20,9 +20,12 @@ public:
 
     int first() const { return m_iFirst; }
     int last() const { return m_iLast; }
-    // The area that `text` names; a usage Failure when it is not a number of the range.
+    // The area that `text` names; a usage Failure when it is not a number or is out of the
+    // range.
     int parse(const std::string& text) const;
     AreaGeometry geometry(int area) const;
+    // How many blocks the area has: blocks 0 to blocks(area) - 1.
+    int blocks(int area) const;
     // The block size less the header: the longest record that the area takes.
     int largestRecord(int area) const;
 

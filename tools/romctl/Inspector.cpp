@@ -60,7 +60,7 @@ void Inspector::print(int area, std::ostream& out) const {
     NodeReader node(g.node);
     int iCurrent = -1;
     std::vector<std::string> map;
-    std::string notBlank;
+    std::vector<int> notBlank;
     for (int s = 0; s < iSectors; ++s) {
         std::vector<unsigned char> sector = node.read(g.offset + s * g.sectorSize, g.sectorSize);
         std::string states;
@@ -70,12 +70,15 @@ void Inspector::print(int area, std::ostream& out) const {
         }
         map.push_back(states);
         if (std::any_of(sector.begin(), sector.end(), [](unsigned char c) { return c != 0xFF; }))
-            notBlank += " " + std::to_string(s);
+            notBlank.push_back(s);
     }
 
     out << "area " << area << ": " << g.node << " at 0x" << std::hex << g.offset << std::dec << ", " << iSectors
         << " sectors of " << iBlocksPerSector << " blocks of " << g.blockSize << " bytes\n";
     out << "  current block: " << (iCurrent >= 0 ? std::to_string(iCurrent) : "none") << "\n";
     for (int s = 0; s < iSectors; ++s) out << "  sector " << s << ": " << map[s] << "\n";
-    out << "  sectors not blank:" << (notBlank.empty() ? " none" : notBlank) << "\n";
+    // Worded so that the sector numbers cannot be read as a count.
+    out << "  not blank: " << (notBlank.empty() ? "no sector" : notBlank.size() == 1 ? "sector" : "sectors");
+    for (const int s : notBlank) out << " " << s;
+    out << "\n";
 }

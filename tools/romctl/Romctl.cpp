@@ -5,11 +5,13 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "Failure.h"
 #include "HexDump.h"
 #include "Inspector.h"
+#include "NodeReader.h"
 #include "ResultText.h"
 
 namespace {
@@ -31,12 +33,16 @@ std::vector<unsigned char> ReadAll(std::FILE* in, const std::string& name) {
     return bytes;
 }
 
-// A result of the store that is not a success, for the operation `what`.
-[[noreturn]] void Refused(const std::string& what, int result, const std::string& node) {
-    if (result == -2)
-        throw Failure(kExitBusy, what + ": " + ResultText(result) + ": another holder has " + node +
-                                     " open; nothing was done, try again later");
-    throw Failure(kExitFailed, what + ": " + ResultText(result) + "; --verbose shows the store's log lines");
+// Why `node` cannot be opened read-only, the way inspect opens it; empty when it can. The store tells
+// a missing node only by -1. Under romsim the node exists only inside the simulator, which interposes
+// open(), so nothing but an open can tell.
+std::string OpenProblem(const std::string& node) {
+    try {
+        const NodeReader probe(node);
+    } catch (const Failure& failure) {
+        return failure.what();
+    }
+    return "";
 }
 
 void Expect(const std::vector<std::string>& operands, std::size_t least, std::size_t most, const std::string& usage) {
@@ -85,7 +91,7 @@ void Romctl::write(const CommandLine& line) {
     unsigned char none = 0;
     unsigned char* const data = record.empty() ? &none : record.data();
     const int result = m_store.SetData(area, data, static_cast<int>(record.size()), true);
-    if (result != 0) Refused("write area " + std::to_string(area), result, m_areas.geometry(area).node);
+    if (result != 0) refused("write area " + std::to_string(area), result, area);
 }
 
 void Romctl::read(const CommandLine& line) {
@@ -99,18 +105,22 @@ void Romctl::read(const CommandLine& line) {
                                       std::to_string(area) + "'s largest record of " + std::to_string(iLargest) +
                                       " bytes");
 
+    std::string what = "read area " + std::to_string(area);
+    int block = -1;  // none given: the current record
+    if (line.has("--block")) {
+        block = CommandLine::number(line.value("--block", ""), "--block");
+        const int iBlocks = m_areas.blocks(area);
+        if (block >= iBlocks)
+            throw Failure(kExitUsage, "block " + std::to_string(block) + " is out of range 0.." +
+                                          std::to_string(iBlocks - 1) + " of area " + std::to_string(area));
+        what += " block " + std::to_string(block);
+    }
+
     // One byte more than asked for, so that the store gets a buffer even for a length of 0.
     std::vector<unsigned char> record(static_cast<std::size_t>(length) + 1);
-    std::string what = "read area " + std::to_string(area);
-    int result = 0;
-    if (line.has("--block")) {
-        const int block = CommandLine::number(line.value("--block", ""), "--block");
-        what += " block " + std::to_string(block);
-        result = m_store.GetData(area, block, record.data(), length);
-    } else {
-        result = m_store.GetData(area, record.data(), length);
-    }
-    if (result < 0) Refused(what, result, m_areas.geometry(area).node);
+    const int result = block >= 0 ? m_store.GetData(area, block, record.data(), length)
+                                  : m_store.GetData(area, record.data(), length);
+    if (result < 0) refused(what, result, area);
     if (result != length)
         throw Failure(kExitFailed, what + ": read " + std::to_string(result) + " of " + std::to_string(length) +
                                        " bytes");
@@ -149,6 +159,9 @@ void Romctl::bulk(const CommandLine& line, const std::string& command) {
     }
     for (std::size_t i = 1; i < operands.size(); ++i)
         uiMask |= 1u << (m_areas.parse(operands[i]) - m_areas.first());
+    if (uiMask == 0 && line.has("--mask"))
+        throw Failure(kExitUsage, "--mask " + line.value("--mask", "") + " selects no area (bit k of M is area k + " +
+                                      std::to_string(m_areas.first()) + ")");
     if (uiMask == 0) throw Failure(kExitUsage, "usage: romctl " + usage);
 
     const int iFailed = command == "erase" ? m_store.EraseArea(static_cast<int>(uiMask))
@@ -156,9 +169,18 @@ void Romctl::bulk(const CommandLine& line, const std::string& command) {
     const unsigned int uiFailed = static_cast<unsigned int>(iFailed) & uiMask;
     if (uiFailed == 0) return;
     std::string areas;
-    for (int area = m_areas.first(); area <= m_areas.last(); ++area)
-        if ((uiFailed >> (area - m_areas.first()) & 1u) != 0) areas += " " + std::to_string(area);
-    throw Failure(kExitFailed, command + " failed in areas" + areas);
+    std::set<std::string> nodes;
+    for (int area = m_areas.first(); area <= m_areas.last(); ++area) {
+        if ((uiFailed >> (area - m_areas.first()) & 1u) == 0) continue;
+        areas += " " + std::to_string(area);
+        nodes.insert(m_areas.geometry(area).node);
+    }
+    std::string problems;
+    for (const std::string& node : nodes) {
+        const std::string problem = OpenProblem(node);
+        if (!problem.empty()) problems += (problems.empty() ? ": " : "; ") + problem;
+    }
+    throw Failure(kExitFailed, command + " failed in areas" + areas + problems);
 }
 
 void Romctl::inspect(const CommandLine& line) {
@@ -171,4 +193,17 @@ void Romctl::inspect(const CommandLine& line) {
     const Inspector inspector(m_areas);
     Inspector::printLegend(std::cout);
     for (const int area : areas) inspector.print(area, std::cout);
+}
+
+void Romctl::refused(const std::string& what, int result, int area) const {
+    const std::string node = m_areas.geometry(area).node;
+    const std::string failed = what + ": " + ResultText(result);
+    if (result == -2)
+        throw Failure(kExitBusy, failed + ": another holder has " + node + " open; nothing was done, try again later");
+    if (result == -4)
+        throw Failure(kExitFailed, failed + ": the block is not committed or its record does not verify; "
+                                            "romctl inspect " + std::to_string(area) + " shows the blocks");
+    const std::string problem = result == -1 ? OpenProblem(node) : "";
+    if (!problem.empty()) throw Failure(kExitFailed, failed + ": " + problem);
+    throw Failure(kExitFailed, failed + "; --verbose shows the store's log lines");
 }

@@ -25,7 +25,7 @@ const char kUsage[] =
     "  inspect [AREA...]              show blocks and sectors as they are on flash, changing nothing\n"
     "\n"
     "  --verbose                      print the store's log lines on standard error\n"
-    "  --help                         print this help\n"
+    "  help, -h, --help               print this help\n"
     "\n"
     "Exit status: 0 done, 1 the store, a node or a file failed, 2 wrong command line (nothing was\n"
     "touched), 3 the node is busy (nothing was done; try again later).\n";
@@ -40,7 +40,7 @@ const std::vector<CommandLine::Option> kOptions = {
 int main(int argc, char** argv) {
     try {
         const CommandLine line(argc, argv, kOptions);
-        if (line.answersHelp(kUsage)) return kExitOk;
+        if (line.answersHelp(kUsage, "help")) return kExitOk;
         // The log facility reads its levels once, at the first line the store asks about.
         if (line.has("--verbose")) setenv("NQ_LOG", "14=7", 1);
         CRomMgr store;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <system_error>
 
 #include "RomDeviceInfo.h"
 
@@ -31,7 +32,7 @@ std::vector<std::uint64_t> WearOf(const ImageNode& node) {
 
 }  // namespace
 
-FlashImages::FlashImages(const std::string& dir) {
+FlashImages::FlashImages(const std::string& dir) : m_dir(dir) {
     // The program that romsim runs may change its directory before it opens the nodes.
     const std::filesystem::path images = std::filesystem::absolute(dir);
     int first = 1;
@@ -52,6 +53,22 @@ std::string FlashImages::nodesVariable() const {
         nodes += node.path + ":" + std::to_string(node.size) + ":" + std::to_string(node.eraseSize) + ":" + node.image;
     }
     return nodes;
+}
+
+void FlashImages::prepare(std::ostream& log) const {
+    // A missing parent is most likely a mistyped directory, not a wish for a new tree of them.
+    std::error_code error;
+    std::filesystem::create_directory(m_dir, error);
+    if (error == std::errc::no_such_file_or_directory)
+        throw std::runtime_error("cannot create the directory " + m_dir + ": its parent does not exist");
+    if (error) throw std::runtime_error("cannot create the directory " + m_dir + ": " + error.message());
+    std::string fresh;
+    for (const ImageNode& node : m_nodes) {
+        if (std::filesystem::exists(node.image)) continue;
+        const std::string image = std::filesystem::path(node.image).filename().string();
+        fresh += (fresh.empty() ? "" : ", ") + (std::filesystem::path(m_dir) / image).string();
+    }
+    if (!fresh.empty()) log << "romsim: new erased flash images: " << fresh << "\n";
 }
 
 void FlashImages::printWear(std::ostream& out) const {

@@ -17,7 +17,8 @@ const char kUsage[] =
     "       romsim [--dir DIR] --wear\n"
     "\n"
     "Runs COMMAND with the NOR flash simulator preloaded: the nodes of the device table are image files\n"
-    "DIR/NAME.img (DIR defaults to ./flash), created erased on first use.\n"
+    "DIR/NAME.img (DIR defaults to ./flash). romsim creates DIR, but none of its parents, and names the\n"
+    "images that it creates erased on first use.\n"
     "\n"
     "  --dir DIR          the directory of the images\n"
     "  --cut-after N      cut the power during COMMAND's N-th flash program or erase: COMMAND is\n"
@@ -25,7 +26,7 @@ const char kUsage[] =
     "  --cut-bytes J      the cut program stores its first J bytes (default 0)\n"
     "  --cut-erase STATE  a cut erase leaves its range untouched (default), completed, zeroed or mixed\n"
     "  --wear             print how often each sector of each image was erased\n"
-    "  --help             print this help\n"
+    "  -h, --help         print this help\n"
     "\n"
     "Exit status: COMMAND's own; 137 when the power was cut; 128 + N when signal N killed COMMAND;\n"
     "125 romsim failed; 126 COMMAND cannot be run; 127 COMMAND was not found.\n";
@@ -71,7 +72,7 @@ int main(int argc, char** argv) {
         // Without the simulator the program would reach whatever nodes of these names the machine has.
         if (!std::filesystem::exists(ROMSIM_NORSIM))
             throw std::runtime_error("the simulator " + std::string(ROMSIM_NORSIM) + " is missing");
-        std::filesystem::create_directories(dir);
+        images.prepare(std::cerr);
         return Simulator(ROMSIM_NORSIM, images).run(line.operands(), cut);
     } catch (const std::exception& error) {
         std::cerr << "romsim: " << error.what() << "\n";
