@@ -154,7 +154,7 @@ private:
 };
 
 // The process-wide set of nodes and of the descriptors open on them. Created on first use, with the
-// nodes, busy nodes and power cut that the environment names (see addFromEnvironment).
+// nodes, busy nodes and power cut that the environment names.
 class Registry {
 public:
     static Registry& instance();
@@ -187,9 +187,17 @@ private:
     };
 
     Registry() = default;
-    // NORSIM_NODES, NORSIM_CUT_AFTER and NORSIM_BUSY, for programs run with the simulator preloaded;
-    // a malformed entry is reported on stderr and skipped.
-    void addFromEnvironment();
+    // The environment of a program run with the simulator preloaded; a malformed entry is reported
+    // on stderr and skipped. NORSIM_NODES=PATH:SIZE:ERASESIZE[:IMAGEFILE],... with sizes in decimal or
+    // 0x-hexadecimal.
+    void addNodesFromEnvironment();
+    // NORSIM_CUT_AFTER=N cuts the power during the N-th program or erase and kills the process there;
+    // NORSIM_CUT_BYTES (bytes a cut program stores, default 0) and NORSIM_CUT_ERASE (untouched,
+    // completed, zeroed or mixed; default untouched) say what the cut leaves.
+    void armCutFromEnvironment();
+    // NORSIM_BUSY=PATH[,PATH...] makes every open of these nodes fail with EBUSY, as when another
+    // process holds them, for a program that cannot call Node::setBusy.
+    void markBusyFromEnvironment();
     Node::Impl* insert(std::shared_ptr<Node::Impl> node);
     template <typename Call>
     std::optional<std::int64_t> onDescriptor(int fd, Call call);

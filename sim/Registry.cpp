@@ -67,71 +67,72 @@ Registry& Registry::instance() {
     // Never destroyed: programs still make calls from exit handlers and static destructors.
     static Registry* const registry = [] {
         auto* const created = new Registry;
-        created->addFromEnvironment();
+        created->addNodesFromEnvironment();
+        created->armCutFromEnvironment();
+        created->markBusyFromEnvironment();
         return created;
     }();
     return *registry;
 }
 
-// NORSIM_NODES=PATH:SIZE:ERASESIZE[:IMAGEFILE],... (sizes decimal or 0x-hexadecimal) adds the nodes.
-// NORSIM_CUT_AFTER=N cuts the power during the N-th program or erase and kills the process there;
-// NORSIM_CUT_BYTES (bytes a cut program stores, default 0) and NORSIM_CUT_ERASE (untouched, completed,
-// zeroed or mixed; default untouched) say what the cut leaves. NORSIM_BUSY=PATH[,PATH...] makes every
-// open of these nodes fail with EBUSY, as when another process holds them.
-void Registry::addFromEnvironment() {
-    if (const char* const nodes = std::getenv("NORSIM_NODES")) {
-        for (const std::string_view entry : split(nodes, ',', std::string_view::npos)) {
-            if (entry.empty()) continue;
-            try {
-                // An image file name may itself contain colons.
-                const std::vector<std::string_view> fields = split(entry, ':', 4);
-                if (fields.size() < 3) throw std::invalid_argument("expected PATH:SIZE:ERASESIZE[:IMAGEFILE]");
-                const auto size = parseSize(fields[1]);
-                const auto eraseSize = parseSize(fields[2]);
-                if (!size || !eraseSize) {
-                    throw std::invalid_argument("sizes must be 32-bit decimal or 0x-hexadecimal numbers");
-                }
-                const std::string path(fields[0]);
-                if (fields.size() == 3) {
-                    addMemory(path, *size, *eraseSize);
-                } else {
-                    addImage(path, *size, *eraseSize, std::string(fields[3]));
-                }
-            } catch (const std::exception& error) {
-                std::fprintf(stderr, "norsim: ignoring NORSIM_NODES entry \"%.*s\": %s\n",
-                             static_cast<int>(entry.size()), entry.data(), error.what());
-            }
-        }
-    }
-    if (const char* const after = std::getenv("NORSIM_CUT_AFTER")) {
-        const char* const bytes = std::getenv("NORSIM_CUT_BYTES");
-        const char* const erase = std::getenv("NORSIM_CUT_ERASE");
-        const std::optional<std::uint32_t> at = parseSize(after);
-        const std::optional<std::uint32_t> programBytes = bytes != nullptr ? parseSize(bytes) : 0u;
-        const std::optional<EraseCut> eraseCut = erase != nullptr ? parseEraseCut(erase) : EraseCut::Untouched;
-        if (at && *at > 0 && programBytes && eraseCut) {
-            PowerCut cut;
-            cut.at = *at;
-            cut.programBytes = *programBytes;
-            cut.erase = *eraseCut;
-            m_power.arm(cut);
-            m_power.kills = true;
-        } else {
-            std::fprintf(stderr, "norsim: ignoring NORSIM_CUT_AFTER=%s: expected a count from 1, NORSIM_CUT_BYTES "
-                                 "a number and NORSIM_CUT_ERASE one of untouched, completed, zeroed, mixed\n", after);
-        }
-    }
-    if (const char* const busy = std::getenv("NORSIM_BUSY")) {
-        for (const std::string_view path : split(busy, ',', std::string_view::npos)) {
-            if (path.empty()) continue;
-            const auto found = m_nodes.find(path);
-            if (found != m_nodes.end()) {
-                found->second->busy = true;
+void Registry::addNodesFromEnvironment() {
+    const char* const nodes = std::getenv("NORSIM_NODES");
+    if (nodes == nullptr) return;
+    for (const std::string_view entry : split(nodes, ',', std::string_view::npos)) {
+        if (entry.empty()) continue;
+        try {
+            // An image file name may itself contain colons.
+            const std::vector<std::string_view> fields = split(entry, ':', 4);
+            if (fields.size() < 3) throw std::invalid_argument("expected PATH:SIZE:ERASESIZE[:IMAGEFILE]");
+            const auto size = parseSize(fields[1]);
+            const auto eraseSize = parseSize(fields[2]);
+            if (!size || !eraseSize) throw std::invalid_argument("sizes must be 32-bit decimal or 0x-hexadecimal numbers");
+            const std::string path(fields[0]);
+            if (fields.size() == 3) {
+                addMemory(path, *size, *eraseSize);
             } else {
-                std::fprintf(stderr, "norsim: ignoring NORSIM_BUSY entry \"%.*s\": no simulated node has this path\n",
-                             static_cast<int>(path.size()), path.data());
+                addImage(path, *size, *eraseSize, std::string(fields[3]));
             }
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "norsim: ignoring NORSIM_NODES entry \"%.*s\": %s\n", static_cast<int>(entry.size()),
+                         entry.data(), error.what());
         }
+    }
+}
+
+void Registry::armCutFromEnvironment() {
+    const char* const after = std::getenv("NORSIM_CUT_AFTER");
+    if (after == nullptr) return;
+    const char* const bytes = std::getenv("NORSIM_CUT_BYTES");
+    const char* const erase = std::getenv("NORSIM_CUT_ERASE");
+    const std::optional<std::uint32_t> at = parseSize(after);
+    const std::optional<std::uint32_t> programBytes = bytes != nullptr ? parseSize(bytes) : 0u;
+    const std::optional<EraseCut> eraseCut = erase != nullptr ? parseEraseCut(erase) : EraseCut::Untouched;
+    if (!at || *at == 0 || !programBytes || !eraseCut) {
+        std::fprintf(stderr, "norsim: ignoring NORSIM_CUT_AFTER=%s: expected a count from 1, NORSIM_CUT_BYTES a "
+                             "number and NORSIM_CUT_ERASE one of untouched, completed, zeroed, mixed\n", after);
+        return;
+    }
+    PowerCut cut;
+    cut.at = *at;
+    cut.programBytes = *programBytes;
+    cut.erase = *eraseCut;
+    m_power.arm(cut);
+    m_power.kills = true;
+}
+
+void Registry::markBusyFromEnvironment() {
+    const char* const busy = std::getenv("NORSIM_BUSY");
+    if (busy == nullptr) return;
+    for (const std::string_view path : split(busy, ',', std::string_view::npos)) {
+        if (path.empty()) continue;
+        const auto found = m_nodes.find(path);
+        if (found == m_nodes.end()) {
+            std::fprintf(stderr, "norsim: ignoring NORSIM_BUSY entry \"%.*s\": no simulated node has this path\n",
+                         static_cast<int>(path.size()), path.data());
+            continue;
+        }
+        found->second->busy = true;
     }
 }
 
