@@ -7,19 +7,22 @@
 #include "NorSim.h"
 #include "RomDeviceInfo.h"
 #include "RomMgr.h"
+#include "TableNodes.h"
 
 namespace rombench {
 
 struct StoreOnFlash {
     explicit StoreOnFlash(int row)
         : info(g_RomDeviceInfoArray[row]),
-          node(info.pszDevName, static_cast<std::uint32_t>(info.iAreaNum) * info.iAreaSize, info.iSectorSize),
+          table(norsim::TableNodes().at(row)),
+          node(table.path, table.size, table.eraseSize),
           area(store.m_pAreaRange[row].iStartArea) {}
 
     // The bit of the bulk operations' masks that selects `area`.
     int mask() const { return 1 << (area - 1); }
 
     const RomDeviceInfo& info;
+    const norsim::TableNode table;
     norsim::ScopedNode node;
     CRomMgr store;
     int area;  // the global number of the node's first area, which lies at offset 0

@@ -11,16 +11,22 @@
 
 #include "NorSim.h"
 #include "RomMgr.h"
+#include "TableNodes.h"
 
 namespace {
 
-const std::uint32_t kArea = 0x80000;
-const std::uint32_t kSecondNode = 0x100000;
+const std::vector<norsim::TableNode> kTable = norsim::TableNodes();
+const std::uint32_t kArea = kTable.at(0).areaSize;
+const std::uint32_t kSecondNode = kTable.at(1).size;
+
+norsim::Node Add(const norsim::TableNode& node) {
+    return norsim::Flash::instance().add(node.path, node.size, node.eraseSize);
+}
 
 // The nodes live for the whole run; each input starts from erased flash.
 struct Nodes {
-    norsim::Node first = norsim::Flash::instance().add("/dev/mtd_backup", 30 * kArea, 0x40000);
-    norsim::Node second = norsim::Flash::instance().add("/dev/mtd_backup2", kSecondNode, 0x80000);
+    norsim::Node first = Add(kTable[0]);
+    norsim::Node second = Add(kTable[1]);
 };
 
 // A broken promise ends the run with the condition and the values that broke it.

@@ -1,13 +1,24 @@
-#include "NorSim.h"
-
-#include "NodeImpl.h"
-#include "Registry.h"
+// One simulated node: the NOR rules, the injected faults, the power cut and the log, and the handle
+// that tests hold. Callers of Node::Impl hold the registry's lock.
+#include "Internals.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <random>
 #include <stdexcept>
+#include <unistd.h>
+#include <utility>
+
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
 
 namespace norsim {
 namespace {
+
+constexpr std::uint8_t erased = 0xFF;
 
 void checkCounts(int count, int after) {
     if (count < 0 || after < 0) throw std::invalid_argument("a fault needs counts of calls of at least 0");
@@ -15,7 +26,195 @@ void checkCounts(int count, int after) {
 
 }  // namespace
 
-const std::string& Node::path() const { return m_impl->path; }
+Node::Impl::Impl(std::string nodePath, std::uint32_t nodeSize, std::uint32_t nodeEraseSize, Storage nodeStorage,
+                 std::optional<Storage> nodeWear, Power& supply)
+    : path(std::move(nodePath)),
+      size(nodeSize),
+      eraseSize(nodeEraseSize),
+      storage(std::move(nodeStorage)),
+      wear(std::move(nodeWear)),
+      power(supply),
+      erases(nodeSize / nodeEraseSize) {}
+
+std::int64_t Node::Impl::seek(std::int64_t position, std::int64_t offset, int whence) {
+    std::int64_t target = offset;
+    bool valid = whence == SEEK_SET;
+    if (whence == SEEK_CUR) valid = !__builtin_add_overflow(position, offset, &target);
+    if (whence == SEEK_END) valid = !__builtin_add_overflow(std::int64_t{size}, offset, &target);
+    const std::int64_t result =
+        power.lost || takeFailure(OpKind::Seek) ? -EIO : valid && target >= 0 ? target : -EINVAL;
+    record(OpKind::Seek, target, 0, result);
+    return result;
+}
+
+std::int64_t Node::Impl::read(std::int64_t position, void* buffer, std::size_t count) {
+    std::int64_t result = -EIO;
+    if (!power.lost && !takeFailure(OpKind::Read)) {
+        const std::size_t length = std::min(available(position, count), takeLimit(OpKind::Read));
+        if (length > 0) std::memcpy(buffer, storage.data() + position, length);
+        result = static_cast<std::int64_t>(length);
+    }
+    record(OpKind::Read, position, count, result);
+    return result;
+}
+
+std::int64_t Node::Impl::program(std::int64_t position, const void* data, std::size_t count) {
+    if (power.lost) {
+        record(OpKind::Program, position, count, -EIO);
+        return -EIO;
+    }
+    if (const std::optional<PowerCut> cut = power.take()) {
+        const std::size_t stored = std::min<std::size_t>(available(position, count), cut->programBytes);
+        store(static_cast<std::uint32_t>(position), static_cast<const std::uint8_t*>(data), stored);
+        record(OpKind::Program, position, count, -EIO);
+        return powerFails();
+    }
+    std::int64_t result = -EIO;
+    if (!takeFailure(OpKind::Program)) {
+        const std::size_t limit = takeLimit(OpKind::Program);
+        if (position >= size) {
+            result = -ENOSPC;
+        } else {
+            const std::size_t length = std::min(available(position, count), limit);
+            store(static_cast<std::uint32_t>(position), static_cast<const std::uint8_t*>(data), length);
+            result = static_cast<std::int64_t>(length);
+        }
+    }
+    record(OpKind::Program, position, count, result);
+    return result;
+}
+
+std::int64_t Node::Impl::control(unsigned long request, void* argument) {
+    if (power.lost) return -EIO;
+    // The kernel takes the request as 32 bits, however a caller's integer type widened it.
+    switch (static_cast<std::uint32_t>(request)) {
+    case MEMERASE: {
+        if (argument == nullptr) return -EFAULT;
+        const auto& request = *static_cast<const erase_info_user*>(argument);
+        return erase(request.start, request.length);
+    }
+    default:
+        return -ENOTTY;
+    }
+}
+
+void Node::Impl::record(OpKind kind, std::int64_t offset, std::uint64_t length, std::int64_t result) {
+    ops.push_back(Op{kind, static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(length),
+                     result < 0 ? -1L : static_cast<long>(result)});
+}
+
+void Node::Impl::checkRange(std::uint32_t offset, std::uint64_t length) const {
+    if (offset + length > size) {
+        throw std::out_of_range(std::to_string(length) + " bytes at " + std::to_string(offset) +
+                                " are beyond " + path);
+    }
+}
+
+std::int64_t Node::Impl::erase(std::uint32_t start, std::uint32_t length) {
+    const bool aligned = start % eraseSize == 0 && length % eraseSize == 0;
+    const bool valid = length > 0 && aligned && std::uint64_t{start} + length <= size;
+    if (const std::optional<PowerCut> cut = power.take()) {
+        if (valid) interruptErase(start, length, *cut);
+        record(OpKind::Erase, start, length, -EIO);
+        return powerFails();
+    }
+    std::int64_t result = -EIO;
+    if (!takeFailure(OpKind::Erase)) {
+        result = -EINVAL;
+        if (valid) {
+            wipe(start, length);
+            result = 0;
+        }
+    }
+    record(OpKind::Erase, start, length, result);
+    return result;
+}
+
+void Node::Impl::store(std::uint32_t offset, const std::uint8_t* data, std::size_t count) {
+    if (count == 0) return;
+    std::uint8_t* const flash = storage.data() + offset;
+    bool overwrote = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        overwrote = overwrote || flash[i] != erased;
+        flash[i] &= data[i];
+    }
+    if (overwrote) ++overwrites;
+}
+
+void Node::Impl::wipe(std::uint32_t start, std::uint32_t length) {
+    std::memset(storage.data() + start, erased, length);
+    for (std::uint32_t sector = start / eraseSize; sector < (start + length) / eraseSize; ++sector) {
+        ++erases[sector];
+        if (wear) {
+            std::uint8_t* const slot = wear->data() + sector * sizeof(std::uint64_t);
+            std::uint64_t count = 0;
+            std::memcpy(&count, slot, sizeof count);
+            ++count;
+            std::memcpy(slot, &count, sizeof count);
+        }
+    }
+}
+
+void Node::Impl::interruptErase(std::uint32_t start, std::uint32_t length, const PowerCut& cut) {
+    std::uint8_t* const flash = storage.data() + start;
+    switch (cut.erase) {
+    case EraseCut::Untouched:
+        break;
+    case EraseCut::Completed:
+        wipe(start, length);
+        break;
+    case EraseCut::Zeroed:
+        std::memset(flash, 0x00, length);
+        break;
+    case EraseCut::Mixed: {
+        std::mt19937 bits(cut.seed);
+        for (std::uint32_t i = 0; i < length; ++i) {
+            const std::uint32_t draw = bits();
+            const std::uint8_t pick[] = {flash[i], 0x00, erased, static_cast<std::uint8_t>(draw >> 8)};
+            flash[i] = pick[draw & 3u];
+        }
+        break;
+    }
+    }
+}
+
+std::int64_t Node::Impl::powerFails() {
+    if (power.kills) std::raise(SIGKILL);
+    return -EIO;
+}
+
+std::size_t Node::Impl::available(std::int64_t position, std::size_t count) const {
+    if (position >= size) return 0;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(count, static_cast<std::uint64_t>(size - position)));
+}
+
+bool Node::Impl::takeBusy() {
+    if (busyOpens == 0) return busy;
+    --busyOpens;
+    return true;
+}
+
+bool Node::Impl::takeFailure(OpKind kind) {
+    Fault& pending = fault(kind);
+    if (pending.failures == 0) return false;
+    if (pending.failAfter > 0) {
+        --pending.failAfter;
+        return false;
+    }
+    --pending.failures;
+    return true;
+}
+
+std::size_t Node::Impl::takeLimit(OpKind kind) {
+    Fault& pending = fault(kind);
+    if (pending.shortCalls == 0) return std::numeric_limits<std::size_t>::max();
+    if (pending.shortAfter > 0) {
+        --pending.shortAfter;
+        return std::numeric_limits<std::size_t>::max();
+    }
+    --pending.shortCalls;
+    return pending.shortBytes;
+}
 
 std::uint32_t Node::size() const { return m_impl->size; }
 
@@ -38,11 +237,6 @@ std::vector<std::uint8_t> Node::peek(std::uint32_t offset, std::uint32_t length)
     m_impl->checkRange(offset, length);
     const std::uint8_t* const first = m_impl->storage.data() + offset;
     return std::vector<std::uint8_t>(first, first + length);
-}
-
-void Node::eraseAll() {
-    const auto lock = Registry::instance().lock();
-    std::fill_n(m_impl->storage.data(), m_impl->size, std::uint8_t{0xFF});
 }
 
 void Node::setBusy(bool busy) {
@@ -86,11 +280,6 @@ const std::vector<Op>& Node::ops() const { return m_impl->ops; }
 void Node::clearOps() {
     const auto lock = Registry::instance().lock();
     m_impl->ops.clear();
-}
-
-std::uint64_t Node::programCount(std::uint32_t sector) const {
-    const auto lock = Registry::instance().lock();
-    return m_impl->programs.at(sector);
 }
 
 std::uint64_t Node::eraseCount(std::uint32_t sector) const {

@@ -6,7 +6,8 @@
 // preload it into any dynamically linked program.
 //
 // NOR rules modelled: erased flash reads 0xFF; a program can only clear bits (new = old & data); an
-// erase must be aligned to the node's erase size and sets the range to 0xFF.
+// erase must be aligned to the node's erase size and sets the range to 0xFF. Of the MTD requests only
+// MEMERASE, the one the store makes, is answered; every other fails with ENOTTY.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +17,7 @@
 
 namespace norsim {
 
-enum class OpKind { Open, Close, Seek, Read, Program, Erase, GetInfo };
+enum class OpKind { Open, Close, Seek, Read, Program, Erase };
 
 // One flash call as the simulator saw it. For Seek, offset is the requested position and length 0;
 // for Read and Program, the file position and the byte count asked for; for Erase, the request's
@@ -30,7 +31,6 @@ struct Op {
 
 class Node {
 public:
-    const std::string& path() const;
     std::uint32_t size() const;
     std::uint32_t eraseSize() const;
 
@@ -38,7 +38,6 @@ public:
     void poke(std::uint32_t offset, const std::vector<std::uint8_t>& bytes);
     void fill(std::uint32_t offset, std::uint32_t length, std::uint8_t value);
     std::vector<std::uint8_t> peek(std::uint32_t offset, std::uint32_t length) const;
-    void eraseAll();
 
     // open() of this node fails with EBUSY while busy.
     void setBusy(bool busy);
@@ -55,8 +54,7 @@ public:
     const std::vector<Op>& ops() const;
     void clearOps();
 
-    // Wear and rule counters, per erase block ("sector") of the node.
-    std::uint64_t programCount(std::uint32_t sector) const;
+    // Erases of one erase block ("sector") of the node.
     std::uint64_t eraseCount(std::uint32_t sector) const;
     // Number of program calls that touched at least one byte that was not 0xFF.
     std::uint64_t overwriteCount() const;
@@ -65,7 +63,6 @@ public:
 
     struct Impl;
     explicit Node(Impl* impl) : m_impl(impl) {}
-    explicit operator bool() const { return m_impl != nullptr; }
 
 private:
     Impl* m_impl;
@@ -98,10 +95,8 @@ public:
     // count per sector, in the host's byte order.
     Node addImage(const std::string& path, std::uint32_t size, std::uint32_t eraseSize,
                   const std::string& imageFile);
-    // The node of this path; a handle that tests false when there is none.
-    Node find(const std::string& path);
+    // Descriptors open on the node keep it until they are closed.
     void remove(const std::string& path);
-    void clear();
 
     void cutPower(const PowerCut& cut);
     // Power comes back: a cut armed and not yet reached is dropped, and the count starts again.

@@ -1,11 +1,14 @@
-#include "Registry.h"
-
-#include "Environment.h"
-#include "RealLibc.h"
+// The registry of nodes and descriptors, the environment that fills it in a preloaded program, and
+// the Flash that tests hold.
+#include "Internals.h"
 
 #include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 namespace norsim {
@@ -20,6 +23,40 @@ void checkGeometry(const std::string& path, std::uint32_t size, std::uint32_t er
     }
 }
 
+// At most `parts` pieces; the last keeps any further separators.
+std::vector<std::string_view> split(std::string_view text, char separator, std::size_t parts) {
+    std::vector<std::string_view> pieces;
+    while (pieces.size() + 1 < parts) {
+        const std::size_t end = text.find(separator);
+        if (end == std::string_view::npos) break;
+        pieces.push_back(text.substr(0, end));
+        text.remove_prefix(end + 1);
+    }
+    pieces.push_back(text);
+    return pieces;
+}
+
+std::optional<std::uint32_t> parseSize(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    std::uint32_t value = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+    if (error != std::errc() || stop != end) return std::nullopt;
+    return value;
+}
+
+std::optional<EraseCut> parseEraseCut(std::string_view text) {
+    if (text == "untouched") return EraseCut::Untouched;
+    if (text == "completed") return EraseCut::Completed;
+    if (text == "zeroed") return EraseCut::Zeroed;
+    if (text == "mixed") return EraseCut::Mixed;
+    return std::nullopt;
+}
+
 // NORSIM_NODES is read as the process starts, so that a bad entry is reported even by a program
 // that never touches a node.
 __attribute__((constructor)) void createAtStart() { Registry::instance(); }
@@ -30,17 +67,78 @@ Registry& Registry::instance() {
     // Never destroyed: programs still make calls from exit handlers and static destructors.
     static Registry* const registry = [] {
         auto* const created = new Registry;
-        addNodesFromEnvironment(*created);
-        armPowerCutFromEnvironment(*created);
-        markBusyFromEnvironment(*created);
+        created->addNodesFromEnvironment();
+        created->armCutFromEnvironment();
+        created->markBusyFromEnvironment();
         return created;
     }();
     return *registry;
 }
 
+void Registry::addNodesFromEnvironment() {
+    const char* const nodes = std::getenv("NORSIM_NODES");
+    if (nodes == nullptr) return;
+    for (const std::string_view entry : split(nodes, ',', std::string_view::npos)) {
+        if (entry.empty()) continue;
+        try {
+            // An image file name may itself contain colons.
+            const std::vector<std::string_view> fields = split(entry, ':', 4);
+            if (fields.size() < 3) throw std::invalid_argument("expected PATH:SIZE:ERASESIZE[:IMAGEFILE]");
+            const auto size = parseSize(fields[1]);
+            const auto eraseSize = parseSize(fields[2]);
+            if (!size || !eraseSize) throw std::invalid_argument("sizes must be 32-bit decimal or 0x-hexadecimal numbers");
+            const std::string path(fields[0]);
+            if (fields.size() == 3) {
+                addMemory(path, *size, *eraseSize);
+            } else {
+                addImage(path, *size, *eraseSize, std::string(fields[3]));
+            }
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "norsim: ignoring NORSIM_NODES entry \"%.*s\": %s\n", static_cast<int>(entry.size()),
+                         entry.data(), error.what());
+        }
+    }
+}
+
+void Registry::armCutFromEnvironment() {
+    const char* const after = std::getenv("NORSIM_CUT_AFTER");
+    if (after == nullptr) return;
+    const char* const bytes = std::getenv("NORSIM_CUT_BYTES");
+    const char* const erase = std::getenv("NORSIM_CUT_ERASE");
+    const std::optional<std::uint32_t> at = parseSize(after);
+    const std::optional<std::uint32_t> programBytes = bytes != nullptr ? parseSize(bytes) : 0u;
+    const std::optional<EraseCut> eraseCut = erase != nullptr ? parseEraseCut(erase) : EraseCut::Untouched;
+    if (!at || *at == 0 || !programBytes || !eraseCut) {
+        std::fprintf(stderr, "norsim: ignoring NORSIM_CUT_AFTER=%s: expected a count from 1, NORSIM_CUT_BYTES a "
+                             "number and NORSIM_CUT_ERASE one of untouched, completed, zeroed, mixed\n", after);
+        return;
+    }
+    PowerCut cut;
+    cut.at = *at;
+    cut.programBytes = *programBytes;
+    cut.erase = *eraseCut;
+    m_power.arm(cut);
+    m_power.kills = true;
+}
+
+void Registry::markBusyFromEnvironment() {
+    const char* const busy = std::getenv("NORSIM_BUSY");
+    if (busy == nullptr) return;
+    for (const std::string_view path : split(busy, ',', std::string_view::npos)) {
+        if (path.empty()) continue;
+        const auto found = m_nodes.find(path);
+        if (found == m_nodes.end()) {
+            std::fprintf(stderr, "norsim: ignoring NORSIM_BUSY entry \"%.*s\": no simulated node has this path\n",
+                         static_cast<int>(path.size()), path.data());
+            continue;
+        }
+        found->second->busy = true;
+    }
+}
+
 Node::Impl* Registry::addMemory(const std::string& path, std::uint32_t size, std::uint32_t eraseSize) {
     checkGeometry(path, size, eraseSize);
-    return insert(std::make_shared<Node::Impl>(path, size, eraseSize, Storage(size)));
+    return insert(std::make_shared<Node::Impl>(path, size, eraseSize, Storage(size), std::nullopt, m_power));
 }
 
 Node::Impl* Registry::addImage(const std::string& path, std::uint32_t size, std::uint32_t eraseSize,
@@ -48,23 +146,16 @@ Node::Impl* Registry::addImage(const std::string& path, std::uint32_t size, std:
     checkGeometry(path, size, eraseSize);
     if (imageFile.empty()) throw std::invalid_argument("node " + path + " needs an image file name");
     // The image first: an image that is refused leaves no count file behind.
-    Storage storage(imageFile, size);
-    WearCounts wear(imageFile, size / eraseSize);
-    return insert(std::make_shared<Node::Impl>(path, size, eraseSize, std::move(storage), std::move(wear)));
+    Storage storage(imageFile, size, 0xFF);
+    Storage wear(imageFile + ".wear", size / eraseSize * static_cast<std::uint32_t>(sizeof(std::uint64_t)), 0x00);
+    return insert(std::make_shared<Node::Impl>(path, size, eraseSize, std::move(storage), std::move(wear), m_power));
 }
 
 Node::Impl* Registry::insert(std::shared_ptr<Node::Impl> node) {
     const std::lock_guard<std::mutex> guard(m_mutex);
     Node::Impl* const added = node.get();
-    added->power = &m_power;
     m_nodes[added->path] = std::move(node);
     return added;
-}
-
-Node::Impl* Registry::find(std::string_view path) {
-    const std::lock_guard<std::mutex> guard(m_mutex);
-    const auto found = m_nodes.find(path);
-    return found == m_nodes.end() ? nullptr : found->second.get();
 }
 
 void Registry::remove(std::string_view path) {
@@ -73,19 +164,14 @@ void Registry::remove(std::string_view path) {
     if (found != m_nodes.end()) m_nodes.erase(found);
 }
 
-void Registry::clear() {
-    const std::lock_guard<std::mutex> guard(m_mutex);
-    m_nodes.clear();
-}
-
 std::optional<std::int64_t> Registry::open(const char* path, int flags) {
     if (path == nullptr) return std::nullopt;
     const std::lock_guard<std::mutex> guard(m_mutex);
     const auto found = m_nodes.find(std::string_view(path));
     if (found == m_nodes.end()) return std::nullopt;
     Node::Impl& node = *found->second;
-    std::int64_t result = m_power.lost() ? -EIO : -EBUSY;
-    if (!m_power.lost() && !node.takeBusy()) {
+    std::int64_t result = m_power.lost ? -EIO : -EBUSY;
+    if (!m_power.lost && !node.takeBusy()) {
         // A real descriptor, on the node's own file, gives a number that no other file can get while
         // the node holds it, and takes locks as a device node would.
         const int fd = real::open(node.storage.identity().c_str(), O_RDWR | (flags & O_CLOEXEC), 0);
@@ -154,5 +240,51 @@ void Registry::forget(int fd) {
     --found->second.node->openCount;
     m_descriptors.erase(found);
 }
+
+// The nodes themselves live in the registry, which the interposed calls reach without a Flash.
+Flash& Flash::instance() {
+    static Flash flash;
+    return flash;
+}
+
+Node Flash::add(const std::string& path, std::uint32_t size, std::uint32_t eraseSize) {
+    return Node(Registry::instance().addMemory(path, size, eraseSize));
+}
+
+Node Flash::addImage(const std::string& path, std::uint32_t size, std::uint32_t eraseSize,
+                     const std::string& imageFile) {
+    return Node(Registry::instance().addImage(path, size, eraseSize, imageFile));
+}
+
+void Flash::remove(const std::string& path) { Registry::instance().remove(path); }
+
+void Flash::cutPower(const PowerCut& cut) {
+    Registry& registry = Registry::instance();
+    const auto lock = registry.lock();
+    registry.power().arm(cut);
+}
+
+void Flash::powerOn() {
+    Registry& registry = Registry::instance();
+    const auto lock = registry.lock();
+    registry.power().arm(std::nullopt);
+}
+
+bool Flash::powerLost() const {
+    Registry& registry = Registry::instance();
+    const auto lock = registry.lock();
+    return registry.power().lost;
+}
+
+std::uint64_t Flash::flashOperations() const {
+    Registry& registry = Registry::instance();
+    const auto lock = registry.lock();
+    return registry.power().operations;
+}
+
+ScopedNode::ScopedNode(const std::string& path, std::uint32_t size, std::uint32_t eraseSize)
+    : m_path(path), m_node(Flash::instance().add(path, size, eraseSize)) {}
+
+ScopedNode::~ScopedNode() { Flash::instance().remove(m_path); }
 
 }  // namespace norsim

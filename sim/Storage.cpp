@@ -1,6 +1,4 @@
-#include "Storage.h"
-
-#include "RealLibc.h"
+#include "Internals.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,15 +19,6 @@ namespace {
 
 }  // namespace
 
-OwnedDescriptor& OwnedDescriptor::operator=(OwnedDescriptor&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) real::close(m_fd);
-        m_fd = other.m_fd;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
 OwnedDescriptor::~OwnedDescriptor() {
     if (m_fd >= 0) real::close(m_fd);
 }
@@ -42,31 +31,31 @@ Storage::Storage(std::uint32_t size)
     m_identity = "/proc/self/fd/" + std::to_string(m_anonymous.get());
 }
 
-Storage::Storage(const std::string& imageFile, std::uint32_t size, std::uint8_t blank)
-    : m_identity(std::filesystem::absolute(imageFile).string()) {
-    // The image file is the simulator's own business: it is opened and closed with libc's calls.
-    const OwnedDescriptor existing(real::open(imageFile.c_str(), O_RDWR | O_CLOEXEC, 0));
+Storage::Storage(const std::string& file, std::uint32_t size, std::uint8_t blank)
+    : m_identity(std::filesystem::absolute(file).string()) {
+    // The file is the simulator's own business: it is opened and closed with libc's calls.
+    const OwnedDescriptor existing(real::open(file.c_str(), O_RDWR | O_CLOEXEC, 0));
     if (existing.get() >= 0) {
         struct stat64 status {};
-        if (fstat64(existing.get(), &status) != 0) fail("cannot inspect image", imageFile);
+        if (fstat64(existing.get(), &status) != 0) fail("cannot inspect image", file);
         if (status.st_size != size) {
-            throw std::runtime_error("image " + imageFile + " holds " + std::to_string(status.st_size) +
+            throw std::runtime_error("image " + file + " holds " + std::to_string(status.st_size) +
                                      " bytes, not the node's " + std::to_string(size));
         }
-        map(existing.get(), size, imageFile);
+        map(existing.get(), size, file);
         return;
     }
-    if (errno != ENOENT) fail("cannot open image", imageFile);
+    if (errno != ENOENT) fail("cannot open image", file);
 
-    // Filled aside and then renamed into place, so that no process killed meanwhile leaves an image
+    // Filled aside and then renamed into place, so that no process killed meanwhile leaves a file
     // that is not blank.
-    const std::string fresh = imageFile + ".new";
+    const std::string fresh = file + ".new";
     const OwnedDescriptor created(real::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (created.get() < 0) fail("cannot create image", fresh);
     if (ftruncate64(created.get(), size) != 0) fail("cannot size image", fresh);
     map(created.get(), size, fresh);
     std::memset(m_mapping.get(), blank, size);
-    if (std::rename(fresh.c_str(), imageFile.c_str()) != 0) fail("cannot create image", imageFile);
+    if (std::rename(fresh.c_str(), file.c_str()) != 0) fail("cannot create image", file);
 }
 
 void Storage::map(int fd, std::uint32_t size, const std::string& file) {

@@ -10,6 +10,7 @@
 
 #include "NorSim.h"
 #include "RomMgr.h"
+#include "TableNodes.h"
 
 using Bytes = std::vector<unsigned char>;
 
@@ -81,7 +82,8 @@ TEST(Exclusion, ConcurrentProcessesNeverTearARecordNorLoseOne) {
                                ("romstore-exclusion-" + std::to_string(getpid()) + ".img"))
                                   .string();
     std::filesystem::remove(image);
-    norsim::Flash::instance().addImage("/dev/mtd_backup", 30 * 0x80000, 0x40000, image);
+    const norsim::TableNode node = norsim::TableNodes().at(0);
+    norsim::Flash::instance().addImage(node.path, node.size, node.eraseSize, image);
 
     const int kWriters = 3;
     std::vector<pid_t> children;
@@ -103,7 +105,7 @@ TEST(Exclusion, ConcurrentProcessesNeverTearARecordNorLoseOne) {
     EXPECT_EQ(mgr.GetData(kSharedArea, shared.data(), kLargest), kLargest);
     EXPECT_TRUE(IsWholeRecord(shared));
     EXPECT_NE(shared[0], 0xFF);
-    norsim::Flash::instance().remove("/dev/mtd_backup");
+    norsim::Flash::instance().remove(node.path);
     std::filesystem::remove(image);
     std::filesystem::remove(image + ".wear");
 }

@@ -113,8 +113,8 @@ TEST_F(Manager, FullMaskInitialisesEveryAreaWithTheLongestZeroRecord) {
     EXPECT_EQ(out, Bytes(out.size(), 0x00));
 
     EXPECT_EQ(mgr.EraseArea(-1), 0);
-    EXPECT_EQ(first().peek(0, 30 * kArea), Bytes(30 * kArea, 0xFF));
-    EXPECT_EQ(second().peek(0, 0x100000), Bytes(0x100000, 0xFF));
+    EXPECT_EQ(first().peek(0, first().size()), Bytes(first().size(), 0xFF));
+    EXPECT_EQ(second().peek(0, second().size()), Bytes(second().size(), 0xFF));
 }
 
 TEST_F(Manager, SingleBitsSelectSingleAreas) {

@@ -6,15 +6,13 @@
 #include <cstring>
 
 #include "LogCapture.h"
+#include "TableNodes.h"
 
 namespace romtest {
 
 TableFlash::TableFlash() {
-    for (const RomDeviceInfo* row = g_RomDeviceInfoArray; row->iAreaNum > 0; ++row) {
-        m_nodes.push_back(std::make_unique<norsim::ScopedNode>(
-            row->pszDevName, static_cast<std::uint32_t>(row->iAreaNum) * row->iAreaSize,
-            row->iSectorSize));
-    }
+    for (const norsim::TableNode& node : norsim::TableNodes())
+        m_nodes.push_back(std::make_unique<norsim::ScopedNode>(node.path, node.size, node.eraseSize));
 }
 
 void TableFlash::clearOps() {

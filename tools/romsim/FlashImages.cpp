@@ -8,17 +8,15 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "RomDeviceInfo.h"
-
 namespace {
 
 // One 64-bit count per sector in the host's byte order, as the simulator writes IMAGE.wear; a node
 // whose image has never been erased may have no counts yet.
-std::vector<std::uint64_t> WearOf(const ImageNode& node) {
-    const std::uint32_t sectors = node.size / node.eraseSize;
-    if (!std::filesystem::exists(node.image))
-        throw std::runtime_error(node.image + " does not exist: no program has used this flash yet");
-    const std::string file = node.image + ".wear";
+std::vector<std::uint64_t> WearOf(const ImageNode& image) {
+    const std::uint32_t sectors = image.node.size / image.node.eraseSize;
+    if (!std::filesystem::exists(image.image))
+        throw std::runtime_error(image.image + " does not exist: no program has used this flash yet");
+    const std::string file = image.image + ".wear";
     std::vector<std::uint64_t> counts(sectors, 0);
     if (!std::filesystem::exists(file)) return counts;
     std::ifstream in(file, std::ios::binary);
@@ -35,22 +33,17 @@ std::vector<std::uint64_t> WearOf(const ImageNode& node) {
 FlashImages::FlashImages(const std::string& dir) : m_dir(dir) {
     // The program that romsim runs may change its directory before it opens the nodes.
     const std::filesystem::path images = std::filesystem::absolute(dir);
-    int first = 1;
-    for (const RomDeviceInfo* row = g_RomDeviceInfoArray; row->iAreaNum > 0; ++row) {
-        const std::string name = std::filesystem::path(row->pszDevName).filename().string();
-        m_nodes.push_back(ImageNode{row->pszDevName, static_cast<std::uint32_t>(row->iAreaNum) * row->iAreaSize,
-                                    static_cast<std::uint32_t>(row->iSectorSize),
-                                    (images / (name + ".img")).string(), first,
-                                    static_cast<std::uint32_t>(row->iAreaSize)});
-        first += row->iAreaNum;
+    for (const norsim::TableNode& node : norsim::TableNodes()) {
+        const std::string name = std::filesystem::path(node.path).filename().string();
+        m_nodes.push_back(ImageNode{node, (images / (name + ".img")).string()});
     }
 }
 
 std::string FlashImages::nodesVariable() const {
     std::string nodes;
-    for (const ImageNode& node : m_nodes) {
+    for (const auto& [node, image] : m_nodes) {
         if (!nodes.empty()) nodes += ",";
-        nodes += node.path + ":" + std::to_string(node.size) + ":" + std::to_string(node.eraseSize) + ":" + node.image;
+        nodes += node.path + ":" + std::to_string(node.size) + ":" + std::to_string(node.eraseSize) + ":" + image;
     }
     return nodes;
 }
@@ -74,12 +67,12 @@ void FlashImages::prepare(std::ostream& log) const {
 void FlashImages::printWear(std::ostream& out) const {
     // Every count is read before the first line, so that a missing image prints nothing.
     std::vector<std::vector<std::uint64_t>> wear;
-    for (const ImageNode& node : m_nodes) wear.push_back(WearOf(node));
+    for (const ImageNode& image : m_nodes) wear.push_back(WearOf(image));
     char line[128];
     std::snprintf(line, sizeof(line), "%-18s %4s %7s  %-10s %8s\n", "node", "area", "sector", "offset", "erases");
     out << line;
     for (std::size_t i = 0; i < m_nodes.size(); ++i) {
-        const ImageNode& node = m_nodes[i];
+        const norsim::TableNode& node = m_nodes[i].node;
         const std::vector<std::uint64_t>& counts = wear[i];
         for (std::uint32_t sector = 0; sector < counts.size(); ++sector) {
             const std::uint32_t offset = sector * node.eraseSize;

@@ -3,18 +3,16 @@
 // size as erase size.
 #pragma once
 
-#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "TableNodes.h"
+
+// A node of the table and the image file that holds its bytes.
 struct ImageNode {
-    std::string path;
-    std::uint32_t size;
-    std::uint32_t eraseSize;
+    norsim::TableNode node;
     std::string image;
-    int firstArea;
-    std::uint32_t areaSize;
 };
 
 class FlashImages {
