@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "RomDeviceInfo.h"
+#include "TableNodes.h"
 
 namespace {
 
@@ -16,13 +16,11 @@ TEST_F(RomsimTest, ImagesAreMadeErasedWithTheSizesOfTheDeviceTable) {
     const std::filesystem::path images = dir.path() / "elsewhere";
     EXPECT_EQ(run.out, "/dev/mtd_backup:15728640:262144:" + (images / "mtd_backup.img").string() +
                            ",/dev/mtd_backup2:1048576:524288:" + (images / "mtd_backup2.img").string() + "\n");
-    for (int row = 0; row < 2; ++row) {
-        const RomDeviceInfo& info = g_RomDeviceInfoArray[row];
-        const std::string image = (images / std::filesystem::path(info.pszDevName).filename()).string() + ".img";
+    for (const norsim::TableNode& node : norsim::TableNodes()) {
+        const std::string image = (images / std::filesystem::path(node.path).filename()).string() + ".img";
         SCOPED_TRACE(image);
-        EXPECT_EQ(fileBytes(image), ones(static_cast<std::size_t>(info.iAreaNum) * info.iAreaSize));
-        const std::size_t sectors = static_cast<std::size_t>(info.iAreaNum) * info.iAreaSize / info.iSectorSize;
-        EXPECT_EQ(fileBytes(image + ".wear"), Bytes(sectors * sizeof(std::uint64_t), 0x00));
+        EXPECT_EQ(fileBytes(image), ones(node.size));
+        EXPECT_EQ(fileBytes(image + ".wear"), Bytes(node.size / node.eraseSize * sizeof(std::uint64_t), 0x00));
     }
     EXPECT_FALSE(std::filesystem::exists(flash));
     EXPECT_EQ(run.err, "romsim: new erased flash images: elsewhere/mtd_backup.img, elsewhere/mtd_backup2.img\n");
