@@ -65,9 +65,9 @@ private:
         int iMoved;
         bool Done(int length) const { return bPositioned && iMoved == length; }
     };
-    // How a read is positioned: at its offset, reading on where that failed (the caller presets or
-    // checks what it reads); at its offset or not at all; or where the previous read ended, for a
-    // region read in pieces.
+    // How a read is positioned: at its offset, and read even where that failed, as the store's reads
+    // always have been (a header read presets its buffer against it); at its offset or not at all; or
+    // where the previous read ended, for a region read in pieces.
     enum ReadStart { kReadAnyway, kReadIfPositioned, kReadOn };
 
     int SectorsPerArea() const;

@@ -54,8 +54,10 @@ unsigned int ChecksumWord(const unsigned char* pRecord, int length);
 // A block as a completed write leaves it, without the erased tail: kHeaderSize + length bytes.
 void EncodeBlock(unsigned int uiStatus, const unsigned char* pRecord, int length, unsigned char* pBlock);
 
-// The trust rule for a committed block, fed its record region in order, in pieces of any size, so
-// that the store can verify a block through a small buffer.
+// The trust rule for a committed block. A power cut during an erase can leave 0x00 bytes or a mix of
+// old, 0x00 and 0xFF bytes, which read as committed blocks whose checksum words do not match their
+// bytes. Fed the record region in order, in pieces of any size, so that the store can verify a block
+// through a small buffer.
 class RecordCheck {
 public:
     explicit RecordCheck(unsigned int uiCrc);
