@@ -58,21 +58,33 @@ public:
 
 private:
     enum BlockTrust { kBlockTrusted, kBlockUntrusted, kBlockUnreadable };
+    // What one access to flash did: whether the node took the offset, and the bytes that the read or
+    // program moved, or -1 (an erase moves its whole range or fails).
+    struct FlashAccess {
+        bool bPositioned;
+        int iMoved;
+        bool Done(int length) const { return bPositioned && iMoved == length; }
+    };
+    // How a read is positioned: at its offset, and read even where that failed, as the store's reads
+    // always have been (a header read presets its buffer against it); at its offset or not at all; or
+    // where the previous read ended, for a region read in pieces.
+    enum ReadStart { kReadAnyway, kReadIfPositioned, kReadOn };
 
     int SectorsPerArea() const;
     int BlocksPerArea() const;
     int AreaOffset(int area) const;
     int BlockOffset(int area, int block) const;
     bool IsRecordLengthValid(int area, unsigned char* data, int length) const;
-    int EraseRange(int start, int length);
+    FlashAccess ReadAt(int offset, unsigned char* pBuffer, int length, ReadStart start = kReadAnyway);
+    FlashAccess ProgramAt(int offset, const unsigned char* pData, int length);
+    FlashAccess EraseAt(int offset, int length);
+    FlashAccess ProgramWord(int offset, unsigned int word);
     bool ReadHeader(const char* pszCaller, int offset, BlockHeader* header, unsigned int preset);
-    bool SeekTo(int offset);
-    bool WriteWord(unsigned int word);
     bool WriteFormatMarker(int area);
     BlockTrust VerifyBlock(int area, int block, const BlockHeader& header);
     int FindCurrentBlock(int* found, int area, bool bReplaceUntrusted);
     bool WriteAttempt(int area, int block, unsigned char* data, int length, unsigned char* pScratch);
-    int EraseSectorTries(int area, int sector);
+    int EraseSectorTries(const char* pszCaller, int area, int sector, int iMovedTo);
     void CleanNextSector(const char* pszCaller, int area, int block);
     int ReadRecord(int area, int block, unsigned char* data, int length);
 };

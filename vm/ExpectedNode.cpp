@@ -2,15 +2,7 @@
 
 #include <algorithm>
 
-#include "RomDevice.h"
-
-namespace {
-
-void PutWord(Bytes& to, std::size_t at, unsigned int word) {
-    for (int i = 0; i < 4; ++i) to[at + i] = static_cast<unsigned char>(word >> (24 - 8 * i));
-}
-
-}  // namespace
+#include "BlockFormat.h"
 
 ExpectedNode::ExpectedNode(const RomDeviceInfo& info)
     : m_info(info), m_writes(static_cast<std::size_t>(info.iAreaNum)) {}
@@ -22,12 +14,12 @@ void ExpectedNode::Wrote(int area, const Bytes& record) { m_writes.at(area - 1).
 // Index 0 is the format marker that the first write commits in block 0, index k the k-th write.
 Bytes ExpectedNode::Block(int index, const std::vector<Bytes>& writes) const {
     Bytes block(static_cast<std::size_t>(m_info.iBlockSize), 0xFF);
-    PutWord(block, 0, BLOCK_STATUS_CURRENT);
-    if (index == 0) return block;
-    Bytes record = writes.at(index - 1);
-    CRomDevice crc;
-    PutWord(block, 4, crc.CalculateCRC16(record.data(), static_cast<int>(record.size())));
-    std::copy(record.begin(), record.end(), block.begin() + 8);
+    if (index == 0) {
+        BlockFormat::EncodeHeader(BlockFormat::kFormatMarker, block.data());
+    } else {
+        const Bytes& record = writes.at(index - 1);
+        BlockFormat::EncodeBlock(BLOCK_STATUS_CURRENT, record.data(), static_cast<int>(record.size()), block.data());
+    }
     return block;
 }
 

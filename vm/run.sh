@@ -51,7 +51,7 @@ fi
 # The library and the test program, static: the machine has no shared libraries but these.
 cmake -S . -B "$work/build" -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$work/build" -j2 --target romstore nq >/dev/null
-g++ -std=c++17 -O2 -Wall -Wextra -Werror -static -Iinclude vm/VmStoreTest.cpp vm/Tally.cpp \
+g++ -std=c++17 -O2 -Wall -Wextra -Werror -static -Iinclude -Isrc/rom vm/VmStoreTest.cpp vm/Tally.cpp \
     vm/ExpectedNode.cpp "$work/build/libromstore.a" "$work/build/libnq.a" -o "$work/vmstoretest"
 
 # The initramfs: busybox, the test program, the MTD modules with their dependencies in load order,

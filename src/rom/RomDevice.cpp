@@ -1,6 +1,5 @@
 #include "RomDevice.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <mtd/mtd-user.h>
@@ -11,54 +10,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "BlockFormat.h"
 #include "RomResult.h"
 
 #define ROM_LOG_FILE "RomDevice"
 #include "RomLog.h"
 
 namespace {
-
-// The Modbus byte tables, derived from the reflected polynomial 0xA001 rather than typed in: entry i of
-// the reflected CRC-16 table split into its low byte (the "high-order" table) and its high byte (the
-// "low-order" table). The record checksum runs on these two tables, one lookup each per byte.
-struct Crc16Tables {
-    unsigned char hi[256];
-    unsigned char lo[256];
-};
-
-constexpr Crc16Tables MakeCrc16Tables() {
-    Crc16Tables t{};
-    for (int i = 0; i < 256; ++i) {
-        unsigned int crc = static_cast<unsigned int>(i);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) != 0 ? (crc >> 1) ^ 0xA001u : crc >> 1;
-        t.hi[i] = static_cast<unsigned char>(crc & 0xFFu);
-        t.lo[i] = static_cast<unsigned char>(crc >> 8);
-    }
-    return t;
-}
-
-constexpr Crc16Tables kCrc16 = MakeCrc16Tables();
-static_assert(kCrc16.hi[1] == 0xC1 && kCrc16.lo[1] == 0xC0 && kCrc16.hi[255] == 0x40 &&
-                  kCrc16.lo[255] == 0x40,
-              "Modbus CRC tables");
-
-// The running register of the record checksum, a byte at a time: one lookup in each table.
-class Crc16Register {
-public:
-    explicit Crc16Register(unsigned short seed)
-        : m_hi(static_cast<unsigned char>(seed >> 8)), m_lo(static_cast<unsigned char>(seed & 0xFF)) {}
-    void Add(unsigned char byte) {
-        unsigned char idx = m_hi ^ byte;
-        m_hi = m_lo ^ kCrc16.hi[idx];
-        m_lo = kCrc16.lo[idx];
-    }
-    unsigned short Value() const { return static_cast<unsigned short>((m_hi << 8) | m_lo); }
-
-private:
-    unsigned char m_hi;
-    unsigned char m_lo;
-};
 
 // The record region of a block is verified through a buffer of this size on the stack.
 const int kVerifyChunk = 4096;
@@ -68,7 +26,7 @@ const int64_t kMaxOffset = INT32_MAX;
 
 }  // namespace
 
-int CRomDevice::HEADER_SIZE = 8;
+int CRomDevice::HEADER_SIZE = BlockFormat::kHeaderSize;
 
 CRomDevice::CRomDevice()
     : m_iFd(-1), m_iStartArea(0), m_iEndArea(0), m_iAreaSize(0), m_iSectorSize(0), m_iBlockSize(0),
@@ -134,10 +92,7 @@ unsigned short CRomDevice::CalculateCRC16(unsigned char* buffer, int length) {
 
 unsigned short CRomDevice::CalculateCRC16Continuation(unsigned char* buffer, int length,
                                                       unsigned short seed) {
-    if (buffer == nullptr) return 0;
-    Crc16Register crc(seed);
-    for (int i = 0; i < length; ++i) crc.Add(buffer[i]);
-    return crc.Value();
+    return buffer == nullptr ? 0 : BlockFormat::Crc16(buffer, length, seed);
 }
 
 int CRomDevice::DeviceOpen() {
@@ -172,9 +127,30 @@ int CRomDevice::DeviceClose() {
     return iResult;
 }
 
-int CRomDevice::EraseRange(int start, int length) {
-    erase_info_user erase = {static_cast<uint32_t>(start), static_cast<uint32_t>(length)};
-    return ioctl(m_iFd, MEMERASE, &erase);
+// Flash is reached through the next three alone. Each positions first and then acts, and each says
+// in a FlashAccess how far it got; what that means for the store, and what is logged, is the caller's.
+CRomDevice::FlashAccess CRomDevice::ReadAt(int offset, unsigned char* pBuffer, int length, ReadStart start) {
+    const bool bPositioned = start == kReadOn || lseek(m_iFd, offset, SEEK_SET) != -1;
+    if (!bPositioned && start == kReadIfPositioned) return FlashAccess{false, -1};
+    return FlashAccess{bPositioned, static_cast<int>(read(m_iFd, pBuffer, length))};
+}
+
+// A program never follows a failed positioning, so nothing lands where it was not aimed.
+CRomDevice::FlashAccess CRomDevice::ProgramAt(int offset, const unsigned char* pData, int length) {
+    if (lseek(m_iFd, offset, SEEK_SET) == -1) return FlashAccess{false, -1};
+    return FlashAccess{true, static_cast<int>(write(m_iFd, pData, length))};
+}
+
+// The erase request carries its own range: there is nothing to position.
+CRomDevice::FlashAccess CRomDevice::EraseAt(int offset, int length) {
+    erase_info_user erase = {static_cast<uint32_t>(offset), static_cast<uint32_t>(length)};
+    return FlashAccess{true, ioctl(m_iFd, MEMERASE, &erase) == -1 ? -1 : length};
+}
+
+CRomDevice::FlashAccess CRomDevice::ProgramWord(int offset, unsigned int word) {
+    unsigned char abyWord[BlockFormat::kWordSize];
+    BlockFormat::EncodeWord(word, abyWord);
+    return ProgramAt(offset, abyWord, sizeof(abyWord));
 }
 
 int CRomDevice::EraseArea(int area, bool bOpen) {
@@ -182,25 +158,25 @@ int CRomDevice::EraseArea(int area, bool bOpen) {
         ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %s)", area, m_szDevName);
         return RET_INVALID_ARG;
     }
-    int iResult;
+    bool bErased;
     if (bOpen) {
         int iOpen = DeviceOpen();
         if (iOpen != RET_OK) return iOpen;
-        iResult = EraseRange(AreaOffset(area), m_iAreaSize);
+        bErased = EraseAt(AreaOffset(area), m_iAreaSize).Done(m_iAreaSize);
         DeviceClose();
     } else {
-        iResult = EraseRange(AreaOffset(area), m_iAreaSize);
+        bErased = EraseAt(AreaOffset(area), m_iAreaSize).Done(m_iAreaSize);
     }
-    if (iResult == -1) {
+    if (!bErased) {
         ROM_LOG(LOGLV_ERROR, "Fail to Erase area(%d, %s)", area, m_szDevName);
         return RET_FAIL;
     }
     ROM_LOG(LOGLV_DEBUG, "Success to Erase area(%d, %s)", area, m_szDevName);
-    return iResult;
+    return RET_OK;
 }
 
 int CRomDevice::EraseSectorSystem(int area, int sector) {
-    if (EraseRange(AreaOffset(area) + sector * m_iSectorSize, m_iSectorSize) == -1) {
+    if (!EraseAt(AreaOffset(area) + sector * m_iSectorSize, m_iSectorSize).Done(m_iSectorSize)) {
         ROM_LOG(LOGLV_ERROR, "Fail to Erase Sector(%d, %d, %s)", area, sector, m_szDevName);
         return RET_FAIL;
     }
@@ -213,20 +189,14 @@ int CRomDevice::EraseSectorSystem(int area, int sector) {
 // caller chooses the preset that keeps such a header from qualifying for what it tests.
 bool CRomDevice::ReadHeader(const char* pszCaller, int offset, BlockHeader* header,
                             unsigned int preset) {
-    bool bRead = true;
-    if (lseek(m_iFd, offset, SEEK_SET) == -1) {
-        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to lseek(%s)", m_szDevName);
-        bRead = false;
-    }
-    header->uiStatus = preset;
-    header->uiCrc = preset;
-    if (read(m_iFd, header, sizeof(*header)) != static_cast<ssize_t>(sizeof(*header))) {
+    unsigned char abyHeader[BlockFormat::kHeaderSize];
+    BlockFormat::EncodeHeader(BlockHeader{preset, preset}, abyHeader);
+    const FlashAccess access = ReadAt(offset, abyHeader, sizeof(abyHeader));
+    if (!access.bPositioned) ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to lseek(%s)", m_szDevName);
+    if (access.iMoved != BlockFormat::kHeaderSize)
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to read Header Data(%s)", m_szDevName);
-        bRead = false;
-    }
-    header->uiStatus = ntohl(header->uiStatus);
-    header->uiCrc = ntohl(header->uiCrc);
-    return bRead;
+    *header = BlockFormat::DecodeHeader(abyHeader);
+    return access.Done(BlockFormat::kHeaderSize);
 }
 
 bool CRomDevice::IsNewDevice(int area) {
@@ -234,20 +204,19 @@ bool CRomDevice::IsNewDevice(int area) {
     for (int b = 0; b < BlocksPerArea(); ++b) {
         BlockHeader header;
         ReadHeader(__func__, BlockOffset(area, b), &header, 0);
-        if (header.uiStatus != BLOCK_STATUS_ERASED || header.uiCrc != 0xFFFFFFFFu) bNew = false;
+        if (BlockFormat::StateOf(header) != BlockFormat::kBlockFree) bNew = false;
     }
     return bNew;
 }
 
 bool CRomDevice::IsNewSector(int area, int sector) {
-    lseek(m_iFd, AreaOffset(area) + sector * m_iSectorSize, SEEK_SET);
     unsigned char* pSector = static_cast<unsigned char*>(malloc(m_iSectorSize));
     if (pSector == nullptr) {
         ROM_LOG(LOGLV_ERROR, "FAIL to malloc(%s)", m_szDevName);
         return false;
     }
     bool bNew = false;
-    if (read(m_iFd, pSector, m_iSectorSize) != m_iSectorSize) {
+    if (ReadAt(AreaOffset(area) + sector * m_iSectorSize, pSector, m_iSectorSize).iMoved != m_iSectorSize) {
         ROM_LOG(LOGLV_ERROR, "FAIL to read Sector Data(%s)", m_szDevName);
     } else {
         // All bytes equal the first, and the first is 0xFF: one memcmp runs at memory speed.
@@ -257,47 +226,25 @@ bool CRomDevice::IsNewSector(int area, int sector) {
     return bNew;
 }
 
-bool CRomDevice::SeekTo(int offset) { return lseek(m_iFd, offset, SEEK_SET) != -1; }
-
-bool CRomDevice::WriteWord(unsigned int word) {
-    unsigned int uiBigEndian = htonl(word);
-    return write(m_iFd, &uiBigEndian, sizeof(uiBigEndian)) == static_cast<ssize_t>(sizeof(uiBigEndian));
-}
-
-// Formatting commits block 0 with a bare status word; its checksum word and record stay erased. A
-// failed positioning writes nothing, so the word never lands where it was not aimed.
+// Formatting commits block 0 with a bare status word; its checksum word and record stay erased.
 bool CRomDevice::WriteFormatMarker(int area) {
-    return SeekTo(AreaOffset(area)) && WriteWord(BLOCK_STATUS_CURRENT);
+    return ProgramWord(AreaOffset(area), BlockFormat::kFormatMarker.uiStatus).Done(BlockFormat::kWordSize);
 }
 
-// A committed block is trusted only when its record verifies. A power cut during an erase leaves
-// 0x00 bytes or a mix of old, 0x00 and 0xFF bytes, and such a sector can read as committed blocks
-// throughout; their checksum words do not match their bytes. No record length is stored and records
-// may end in 0xFF bytes, so every length from the end of the last byte that is not 0xFF up to the
-// largest record is tried, in one pass over the record region, through a buffer on the stack.
+// The trust rule is the block format's; this reads the record region for it in pieces through a
+// buffer on the stack, after one positioning.
 CRomDevice::BlockTrust CRomDevice::VerifyBlock(int area, int block, const BlockHeader& header) {
-    if (!SeekTo(BlockOffset(area, block) + HEADER_SIZE)) return kBlockUnreadable;
-    const bool bMarker = header.uiCrc == 0xFFFFFFFFu;
-    const bool bChecksummed = (header.uiCrc >> 16) == 0;
-    const unsigned short usWanted = static_cast<unsigned short>(header.uiCrc & 0xFFFFu);
-
-    Crc16Register crc(0xFFFF);
-    bool bErased = true;
-    bool bMatch = crc.Value() == usWanted;
+    BlockFormat::RecordCheck check(header.uiCrc);
     unsigned char chunk[kVerifyChunk];
-    for (int iLeft = m_iBlockSize - HEADER_SIZE; iLeft > 0;) {
-        const int iChunk = iLeft < kVerifyChunk ? iLeft : kVerifyChunk;
-        if (read(m_iFd, chunk, iChunk) != iChunk) return kBlockUnreadable;
-        for (int i = 0; i < iChunk; ++i) {
-            // A length that ends before a byte that is not 0xFF cannot be the record's.
-            if (chunk[i] != 0xFF) bErased = bMatch = false;
-            crc.Add(chunk[i]);
-            if (crc.Value() == usWanted) bMatch = true;
-        }
-        iLeft -= iChunk;
+    const int iRegion = BlockOffset(area, block) + HEADER_SIZE;
+    const int iLength = m_iBlockSize - HEADER_SIZE;
+    for (int iDone = 0; iDone < iLength; iDone += kVerifyChunk) {
+        const int iChunk = iLength - iDone < kVerifyChunk ? iLength - iDone : kVerifyChunk;
+        const ReadStart start = iDone == 0 ? kReadIfPositioned : kReadOn;
+        if (!ReadAt(iRegion + iDone, chunk, iChunk, start).Done(iChunk)) return kBlockUnreadable;
+        check.Add(chunk, iChunk);
     }
-    if (bMarker) return bErased ? kBlockTrusted : kBlockUntrusted;
-    return bChecksummed && bMatch ? kBlockTrusted : kBlockUntrusted;
+    return check.Trusted() ? kBlockTrusted : kBlockUntrusted;
 }
 
 int CRomDevice::SearchCurrentBlock(int* found, int area) { return FindCurrentBlock(found, area, false); }
@@ -316,9 +263,10 @@ int CRomDevice::FindCurrentBlock(int* found, int area, bool bReplaceUntrusted) {
     for (int b = 0; b < BlocksPerArea(); ++b) {
         BlockHeader header;
         // Preset erased: a header that cannot be read never counts as committed.
-        if (!ReadHeader(pszCaller, BlockOffset(area, b), &header, 0xFFFFFFFFu)) bAllRead = false;
-        if (header.uiStatus != BLOCK_STATUS_ERASED || header.uiCrc != 0xFFFFFFFFu) bAllFree = false;
-        if (header.uiStatus == BLOCK_STATUS_CURRENT) {
+        if (!ReadHeader(pszCaller, BlockOffset(area, b), &header, BlockFormat::kErasedWord)) bAllRead = false;
+        const BlockFormat::BlockState state = BlockFormat::StateOf(header);
+        if (state != BlockFormat::kBlockFree) bAllFree = false;
+        if (state == BlockFormat::kBlockCommitted) {
             iHighest = b;
             highest = header;
             ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Find Current Block(%d,%s)", b, m_szDevName);
@@ -331,8 +279,9 @@ int CRomDevice::FindCurrentBlock(int* found, int area, bool bReplaceUntrusted) {
     *found = -1;
     for (int b = iHighest; b >= 0; --b) {
         BlockHeader header = highest;
-        if (b != iHighest && !ReadHeader(pszCaller, BlockOffset(area, b), &header, 0xFFFFFFFFu)) return RET_OK;
-        if (header.uiStatus != BLOCK_STATUS_CURRENT) continue;
+        if (b != iHighest && !ReadHeader(pszCaller, BlockOffset(area, b), &header, BlockFormat::kErasedWord))
+            return RET_OK;
+        if (BlockFormat::StateOf(header) != BlockFormat::kBlockCommitted) continue;
         const BlockTrust trust = VerifyBlock(area, b, header);
         if (trust == kBlockUnreadable) return RET_OK;
         if (trust == kBlockTrusted) {
@@ -384,7 +333,7 @@ int CRomDevice::SearchNextBlock(int* found, int area, int current) {
         BlockHeader header;
         // Preset programmed: a header that cannot be read never counts as free.
         ReadHeader(__func__, BlockOffset(area, c), &header, 0);
-        if (header.uiStatus == BLOCK_STATUS_ERASED && header.uiCrc == 0xFFFFFFFFu) {
+        if (BlockFormat::StateOf(header) == BlockFormat::kBlockFree) {
             ROM_LOG(LOGLV_DEBUG, "Find Next Block(%d,%s)", c, m_szDevName);
             *found = c;
             return RET_OK;
@@ -399,8 +348,8 @@ int CRomDevice::CheckCurrentBlock(int* found, int area, int block) {
     if (block < 0 || block >= BlocksPerArea()) return RET_BAD_BLOCK;
 
     BlockHeader header;
-    if (!ReadHeader(__func__, BlockOffset(area, block), &header, 0xFFFFFFFFu)) return RET_BAD_BLOCK;
-    if (header.uiStatus != BLOCK_STATUS_CURRENT) return RET_BAD_BLOCK;
+    if (!ReadHeader(__func__, BlockOffset(area, block), &header, BlockFormat::kErasedWord)) return RET_BAD_BLOCK;
+    if (BlockFormat::StateOf(header) != BlockFormat::kBlockCommitted) return RET_BAD_BLOCK;
     ROM_LOG(LOGLV_DEBUG, "Find Current Block(%d,%s)", block, m_szDevName);
     const BlockTrust trust = VerifyBlock(area, block, header);
     if (trust != kBlockTrusted) {
@@ -424,47 +373,41 @@ bool CRomDevice::WriteAttempt(int area, int block, unsigned char* data, int leng
                               unsigned char* pScratch) {
     const char* const pszCaller = "SetData";
     const int iBlock = BlockOffset(area, block);
-    const unsigned int uiCrc = CalculateCRC16(data, length);
-
-    if (!SeekTo(iBlock + 4)) {
+    const unsigned int uiCrc = BlockFormat::ChecksumWord(data, length);
+    const auto unpositioned = [this, pszCaller] {
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to seek(%s)", m_szDevName);
         return false;
-    }
-    if (WriteWord(uiCrc))
+    };
+
+    const FlashAccess crc = ProgramWord(iBlock + BlockFormat::kCrcOffset, uiCrc);
+    if (!crc.bPositioned) return unpositioned();
+    if (crc.Done(BlockFormat::kWordSize))
         ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Write CRC(%s)", m_szDevName);
     else
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Write CRC(%s)", m_szDevName);
 
-    if (!SeekTo(iBlock + HEADER_SIZE)) {
-        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to seek(%s)", m_szDevName);
-        return false;
-    }
-    if (write(m_iFd, data, length) == length)
+    const FlashAccess record = ProgramAt(iBlock + HEADER_SIZE, data, length);
+    if (!record.bPositioned) return unpositioned();
+    if (record.Done(length))
         ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Write Data(%s)", m_szDevName);
     else
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Write Data(%s)", m_szDevName);
 
     // The checksum word is read back with the record, so that every block the store commits verifies
     // on later reads. The scratch buffer is zeroed first: a read-back that delivers nothing fails.
-    memset(pScratch, 0, length + 4);
-    lseek(m_iFd, iBlock + 4, SEEK_SET);
-    ssize_t iIgnored = read(m_iFd, pScratch, length + 4);
-    (void)iIgnored;
-    const unsigned int uiCrcRead = static_cast<unsigned int>(pScratch[0]) << 24 |
-                                   static_cast<unsigned int>(pScratch[1]) << 16 |
-                                   static_cast<unsigned int>(pScratch[2]) << 8 | pScratch[3];
-    const bool bVerified = uiCrcRead == uiCrc && CalculateCRC16(pScratch + 4, length) == uiCrc;
+    const int iReadBack = BlockFormat::kWordSize + length;
+    memset(pScratch, 0, iReadBack);
+    ReadAt(iBlock + BlockFormat::kCrcOffset, pScratch, iReadBack);
+    const bool bVerified = BlockFormat::DecodeWord(pScratch) == uiCrc &&
+                           BlockFormat::ChecksumWord(pScratch + BlockFormat::kWordSize, length) == uiCrc;
     if (bVerified)
         ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Verify Data(%s)", m_szDevName);
     else
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Verify Data(%s)", m_szDevName);
 
-    if (!SeekTo(iBlock)) {
-        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to seek(%s)", m_szDevName);
-        return false;
-    }
-    const bool bStatusWritten = WriteWord(bVerified ? BLOCK_STATUS_CURRENT : BLOCK_STATUS_REJECTED);
-    if (bVerified && bStatusWritten) {
+    const FlashAccess status = ProgramWord(iBlock, bVerified ? BLOCK_STATUS_CURRENT : BLOCK_STATUS_REJECTED);
+    if (!status.bPositioned) return unpositioned();
+    if (bVerified && status.Done(BlockFormat::kWordSize)) {
         ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Write Header(%s)", m_szDevName);
         ROM_LOG_FROM(pszCaller, LOGLV_INFO, "Success to CRomDevice::SetData(A:%d,B:%d)", area, block);
         return true;
@@ -473,10 +416,14 @@ bool CRomDevice::WriteAttempt(int area, int block, unsigned char* data, int leng
     return false;
 }
 
-// Erases a sector with up to 3 tries, stopping at the first that does not fail.
-int CRomDevice::EraseSectorTries(int area, int sector) {
+// Erases a sector with up to 3 tries, stopping at the first that does not fail. The erase of the
+// sector that a write moved out of (into iMovedTo) logs each try; -1 logs none.
+int CRomDevice::EraseSectorTries(const char* pszCaller, int area, int sector, int iMovedTo) {
     int iResult = RET_FAIL;
-    for (int iTry = 0; iTry < 3 && iResult == RET_FAIL; ++iTry) iResult = EraseSectorSystem(area, sector);
+    for (int iTry = 0; iTry < 3 && iResult == RET_FAIL; ++iTry) {
+        if (iMovedTo >= 0) ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "<< Erase Process(%d->%d) >>", sector, iMovedTo);
+        iResult = EraseSectorSystem(area, sector);
+    }
     return iResult;
 }
 
@@ -487,7 +434,7 @@ void CRomDevice::CleanNextSector(const char* pszCaller, int area, int block) {
     if (IsNewSector(area, iSector)) return;
     ROM_LOG_FROM(pszCaller, LOGLV_WARNING, "Detect undeleted Next Sector(%d, %d, %s)", area, iSector,
                  m_szDevName);
-    EraseSectorTries(area, iSector);
+    EraseSectorTries(pszCaller, area, iSector, -1);
 }
 
 int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
@@ -510,7 +457,7 @@ int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
     }
 
     // The read-back takes the checksum word with the record.
-    unsigned char* pScratch = static_cast<unsigned char*>(malloc(length + 4));
+    unsigned char* pScratch = static_cast<unsigned char*>(malloc(BlockFormat::kWordSize + length));
     if (pScratch == nullptr) {
         if (bOpen) DeviceClose();
         ROM_LOG(LOGLV_ERROR, "FAIL to alloc memory(%s)", m_szDevName);
@@ -545,12 +492,7 @@ int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
     bool bCleanFailed = false;
     if (bWriteSuccsessFlg == 1) {
         if (iNextSector != iCurrentSector) {
-            int iErase = RET_FAIL;
-            for (int iTry = 0; iTry < 3 && iErase == RET_FAIL; ++iTry) {
-                ROM_LOG(LOGLV_DEBUG, "<< Erase Process(%d->%d) >>", iCurrentSector, iNextSector);
-                iErase = EraseSectorSystem(area, iCurrentSector);
-            }
-            bCleanFailed = iErase == RET_FAIL;
+            bCleanFailed = EraseSectorTries(__func__, area, iCurrentSector, iNextSector) == RET_FAIL;
         } else {
             CleanNextSector(__func__, area, iNext);
         }
@@ -571,8 +513,7 @@ int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
 // then, after a complete read, the clean-up of the following sector. Closes the node.
 int CRomDevice::ReadRecord(int area, int block, unsigned char* data, int length) {
     const char* const pszCaller = "GetData";
-    lseek(m_iFd, BlockOffset(area, block) + HEADER_SIZE, SEEK_SET);
-    const int iRead = static_cast<int>(read(m_iFd, data, length));
+    const int iRead = ReadAt(BlockOffset(area, block) + HEADER_SIZE, data, length).iMoved;
     if (iRead != length) {
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Read Data(%d,%s)", area, m_szDevName);
         DeviceClose();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "BlockFormat.h"
 #include "LogCapture.h"
 #include "TableNodes.h"
 
@@ -61,10 +62,15 @@ void InitializeFromTable(CRomDevice& device, int row) {
 }
 
 Bytes HeaderBytes(std::uint32_t status, std::uint32_t crc) {
-    Bytes b;
-    for (std::uint32_t word : {status, crc})
-        for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<std::uint8_t>(word >> shift));
+    Bytes b(BlockFormat::kHeaderSize);
+    BlockFormat::EncodeHeader(BlockHeader{status, crc}, b.data());
     return b;
+}
+
+Bytes BlockBytes(std::uint32_t status, const Bytes& record) {
+    Bytes block(BlockFormat::kHeaderSize + record.size());
+    BlockFormat::EncodeBlock(status, record.data(), static_cast<int>(record.size()), block.data());
+    return block;
 }
 
 int CountOps(const norsim::Node& node, norsim::OpKind kind) {
@@ -92,22 +98,11 @@ std::uint32_t BlockStart(const CRomDevice& device, int area, int block) {
 
 void PutBlock(norsim::Node& node, const CRomDevice& device, int area, int block, const Bytes& record,
               std::uint32_t status) {
-    Bytes data = record;
-    CRomDevice crc;
-    std::uint32_t word = crc.CalculateCRC16(data.data(), static_cast<int>(data.size()));
-    Bytes header = HeaderBytes(status, word);
-    std::uint32_t start = BlockStart(device, area, block);
-    node.poke(start, header);
-    node.poke(start + 8, data);
+    node.poke(BlockStart(device, area, block), BlockBytes(status, record));
 }
 
 BlockHeader ReadBlockHeader(const norsim::Node& node, const CRomDevice& device, int area, int block) {
-    Bytes b = node.peek(BlockStart(device, area, block), 8);
-    auto word = [&b](int at) {
-        return static_cast<unsigned>(b[at]) << 24 | static_cast<unsigned>(b[at + 1]) << 16 |
-               static_cast<unsigned>(b[at + 2]) << 8 | b[at + 3];
-    };
-    return BlockHeader{word(0), word(4)};
+    return BlockFormat::DecodeHeader(node.peek(BlockStart(device, area, block), BlockFormat::kHeaderSize).data());
 }
 
 }  // namespace romtest

@@ -57,6 +57,9 @@ void InitializeFromTable(CRomDevice& device, int row);
 // Header bytes of a block as they lie on flash: both words big-endian.
 Bytes HeaderBytes(std::uint32_t status, std::uint32_t crc);
 
+// A block as a completed write leaves it, header then record, without the erased tail.
+Bytes BlockBytes(std::uint32_t status, const Bytes& record);
+
 // Number of operations of a kind in a node's log.
 int CountOps(const norsim::Node& node, norsim::OpKind kind);
 // The operations of a kind in a node's log, in order.

@@ -39,11 +39,7 @@ protected:
 
     // A committed block as the store writes it: header, then the record.
     static Bytes committedBlock(const std::string& record) {
-        Bytes data(record.begin(), record.end());
-        CRomDevice crc;
-        Bytes block = romtest::HeaderBytes(BLOCK_STATUS_CURRENT, crc.CalculateCRC16(data.data(), static_cast<int>(data.size())));
-        block.insert(block.end(), data.begin(), data.end());
-        return block;
+        return romtest::BlockBytes(BLOCK_STATUS_CURRENT, Bytes(record.begin(), record.end()));
     }
 
     TempDir dir;

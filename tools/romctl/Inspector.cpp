@@ -4,44 +4,24 @@
 #include <string>
 #include <vector>
 
+#include "BlockFormat.h"
 #include "Failure.h"
 #include "NodeReader.h"
-#include "RomDevice.h"
 
 namespace {
 
-// Header words are big-endian on flash, whatever the machine.
-unsigned int WordAt(const unsigned char* bytes) {
-    return static_cast<unsigned int>(bytes[0]) << 24 | static_cast<unsigned int>(bytes[1]) << 16 |
-           static_cast<unsigned int>(bytes[2]) << 8 | bytes[3];
-}
-
-// Whether a committed block's record verifies as the store checks it before it trusts the block: some
-// length of record, followed by nothing but 0xFF to the end of the block, has the checksum of the
-// header. A bare format marker (checksum word erased) verifies when its whole record is erased. The
-// store keeps no record length, so every length from the last byte that is not 0xFF is tried.
-bool Verifies(unsigned char* record, int size, unsigned int uiCrc) {
-    int iEnd = size;
-    while (iEnd > 0 && record[iEnd - 1] == 0xFF) --iEnd;
-    if (uiCrc == 0xFFFFFFFFu) return iEnd == 0;
-    if ((uiCrc >> 16) != 0) return false;
-    CRomDevice checksum;
-    unsigned short usCrc = checksum.CalculateCRC16(record, iEnd);
-    for (int length = iEnd; usCrc != (uiCrc & 0xFFFFu); ++length) {
-        if (length == size) return false;
-        usCrc = checksum.CalculateCRC16Continuation(record + length, 1, usCrc);
+char BlockState(const unsigned char* block, int blockSize) {
+    const BlockHeader header = BlockFormat::DecodeHeader(block);
+    switch (BlockFormat::StateOf(header)) {
+    case BlockFormat::kBlockFree: return '.';
+    case BlockFormat::kBlockWritten: return 'W';
+    case BlockFormat::kBlockRejected: return 'R';
+    case BlockFormat::kBlockOther: return '?';
+    case BlockFormat::kBlockCommitted: break;
     }
-    return true;
-}
-
-char BlockState(unsigned char* block, int blockSize) {
-    const unsigned int uiStatus = WordAt(block);
-    const unsigned int uiCrc = WordAt(block + 4);
-    const int iHeader = CRomDevice::HEADER_SIZE;
-    if (uiStatus == BLOCK_STATUS_CURRENT) return Verifies(block + iHeader, blockSize - iHeader, uiCrc) ? 'C' : '!';
-    if (uiStatus == BLOCK_STATUS_REJECTED) return 'R';
-    if (uiStatus == BLOCK_STATUS_ERASED) return uiCrc == 0xFFFFFFFFu ? '.' : 'W';
-    return '?';
+    BlockFormat::RecordCheck check(header.uiCrc);
+    check.Add(block + BlockFormat::kHeaderSize, blockSize - BlockFormat::kHeaderSize);
+    return check.Trusted() ? 'C' : '!';
 }
 
 }  // namespace
