@@ -81,10 +81,12 @@ private:
     FlashAccess ProgramWord(int offset, unsigned int word);
     bool ReadHeader(const char* pszCaller, int offset, BlockHeader* header, unsigned int preset);
     bool WriteFormatMarker(int area);
+    bool IsFormatTrusted(const char* pszCaller, int area);
     BlockTrust VerifyBlock(int area, int block, const BlockHeader& header);
     int FindCurrentBlock(int* found, int area, bool bReplaceUntrusted);
     bool WriteAttempt(int area, int block, unsigned char* data, int length, unsigned char* pScratch);
     int EraseSectorTries(const char* pszCaller, int area, int sector, int iMovedTo);
+    bool MakeRoom(int area, int iCurrentSector);
     void CleanNextSector(const char* pszCaller, int area, int block);
     int ReadRecord(int area, int block, unsigned char* data, int length);
 };

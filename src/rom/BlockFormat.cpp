@@ -65,6 +65,11 @@ void EncodeHeader(const BlockHeader& header, unsigned char* pBytes) {
     EncodeWord(header.uiCrc, pBytes + kCrcOffset);
 }
 
+bool IsErased(const unsigned char* pBytes, int length) {
+    // All bytes equal the first, and the first is 0xFF: one memcmp runs at memory speed.
+    return length <= 0 || (pBytes[0] == 0xFF && memcmp(pBytes, pBytes + 1, length - 1) == 0);
+}
+
 unsigned short Crc16(const unsigned char* pData, int length, unsigned short seed) {
     unsigned short usRegister = seed;
     for (int i = 0; i < length; ++i) usRegister = Crc16Add(usRegister, pData[i]);

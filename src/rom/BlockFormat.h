@@ -48,6 +48,9 @@ void EncodeWord(unsigned int uiWord, unsigned char* pBytes);
 BlockHeader DecodeHeader(const unsigned char* pBytes);
 void EncodeHeader(const BlockHeader& header, unsigned char* pBytes);
 
+// True when all `length` bytes read erased (0xFF).
+bool IsErased(const unsigned char* pBytes, int length);
+
 unsigned short Crc16(const unsigned char* pData, int length, unsigned short seed);
 // What uiCrc holds for this record.
 unsigned int ChecksumWord(const unsigned char* pRecord, int length);

@@ -219,8 +219,7 @@ bool CRomDevice::IsNewSector(int area, int sector) {
     if (ReadAt(AreaOffset(area) + sector * m_iSectorSize, pSector, m_iSectorSize).iMoved != m_iSectorSize) {
         ROM_LOG(LOGLV_ERROR, "FAIL to read Sector Data(%s)", m_szDevName);
     } else {
-        // All bytes equal the first, and the first is 0xFF: one memcmp runs at memory speed.
-        bNew = m_iSectorSize > 0 && pSector[0] == 0xFF && memcmp(pSector, pSector + 1, m_iSectorSize - 1) == 0;
+        bNew = m_iSectorSize > 0 && BlockFormat::IsErased(pSector, m_iSectorSize);
     }
     free(pSector);
     return bNew;
@@ -229,6 +228,14 @@ bool CRomDevice::IsNewSector(int area, int sector) {
 // Formatting commits block 0 with a bare status word; its checksum word and record stay erased.
 bool CRomDevice::WriteFormatMarker(int area) {
     return ProgramWord(AreaOffset(area), BlockFormat::kFormatMarker.uiStatus).Done(BlockFormat::kWordSize);
+}
+
+// The format marker just written counts only if a read will trust it: its record region must read
+// erased, which an erase cut just before its end does not leave, though every header reads erased.
+bool CRomDevice::IsFormatTrusted(const char* pszCaller, int area) {
+    const BlockTrust trust = VerifyBlock(area, 0, BlockFormat::kFormatMarker);
+    if (trust == kBlockUntrusted) ROM_LOG_FROM(pszCaller, LOGLV_WARNING, "Skip unverified Block(%d,%s)", 0, m_szDevName);
+    return trust == kBlockTrusted;
 }
 
 // The trust rule is the block format's; this reads the record region for it in pieces through a
@@ -257,13 +264,13 @@ int CRomDevice::FindCurrentBlock(int* found, int area, bool bReplaceUntrusted) {
     if (found == nullptr) return RET_INVALID_ARG;
 
     int iHighest = -1;
+    int iHighestUnread = -1;
     BlockHeader highest = {};
-    bool bAllRead = true;
     bool bAllFree = true;
     for (int b = 0; b < BlocksPerArea(); ++b) {
         BlockHeader header;
         // Preset erased: a header that cannot be read never counts as committed.
-        if (!ReadHeader(pszCaller, BlockOffset(area, b), &header, BlockFormat::kErasedWord)) bAllRead = false;
+        if (!ReadHeader(pszCaller, BlockOffset(area, b), &header, BlockFormat::kErasedWord)) iHighestUnread = b;
         const BlockFormat::BlockState state = BlockFormat::StateOf(header);
         if (state != BlockFormat::kBlockFree) bAllFree = false;
         if (state == BlockFormat::kBlockCommitted) {
@@ -275,9 +282,10 @@ int CRomDevice::FindCurrentBlock(int* found, int area, bool bReplaceUntrusted) {
 
     // Recovery formats or erases the area, so it runs only on what was read in full: an I/O error
     // must never make the store erase what it could not read. Below the highest committed block,
-    // headers are read again only when it does not verify, which takes a cut erase.
+    // headers are read again only when it does not verify, which takes a cut erase. A header that could
+    // not be read may be a newer committed block: no block below it may answer for the area.
     *found = -1;
-    for (int b = iHighest; b >= 0; --b) {
+    for (int b = iHighest; b > iHighestUnread; --b) {
         BlockHeader header = highest;
         if (b != iHighest && !ReadHeader(pszCaller, BlockOffset(area, b), &header, BlockFormat::kErasedWord))
             return RET_OK;
@@ -290,7 +298,7 @@ int CRomDevice::FindCurrentBlock(int* found, int area, bool bReplaceUntrusted) {
         }
         ROM_LOG_FROM(pszCaller, LOGLV_WARNING, "Skip unverified Block(%d,%s)", b, m_szDevName);
     }
-    if (!bAllRead || (iHighest >= 0 && !bReplaceUntrusted)) return RET_OK;
+    if (iHighestUnread >= 0 || (iHighest >= 0 && !bReplaceUntrusted)) return RET_OK;
 
     // The blank probe reads every header again; if it disagrees with the scan, one of the two reads
     // went wrong, and the area is left alone.
@@ -299,21 +307,25 @@ int CRomDevice::FindCurrentBlock(int* found, int area, bool bReplaceUntrusted) {
 
     if (bNew) {
         ROM_LOG_FROM(pszCaller, LOGLV_WARNING, "Detect New Device(%d,%s)", area, m_szDevName);
-        if (WriteFormatMarker(area)) {
-            ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to write Header(%s)", m_szDevName);
-            *found = 0;
-        } else {
+        if (!WriteFormatMarker(area)) {
             ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to write Header(%s)", m_szDevName);
+            return RET_OK;
         }
-        return RET_OK;
+        ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to write Header(%s)", m_szDevName);
+        if (IsFormatTrusted(pszCaller, area)) {
+            *found = 0;
+            return RET_OK;
+        }
+        // Blank headers over stray bits: no record to keep, and a write erases the area as below.
+        if (!bReplaceUntrusted) return RET_OK;
     }
 
     ROM_LOG_FROM(pszCaller, LOGLV_WARNING, "This Device is't New Device. And can NOT FIND current block");
     if (EraseArea(area, false) == RET_FAIL) return RET_OK;
-    if (WriteFormatMarker(area))
-        *found = 0;
-    else
+    if (!WriteFormatMarker(area))
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to write Header(%s)", m_szDevName);
+    else if (IsFormatTrusted(pszCaller, area))
+        *found = 0;
     return RET_OK;
 }
 
@@ -393,13 +405,18 @@ bool CRomDevice::WriteAttempt(int area, int block, unsigned char* data, int leng
     else
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Write Data(%s)", m_szDevName);
 
-    // The checksum word is read back with the record, so that every block the store commits verifies
-    // on later reads. The scratch buffer is zeroed first: a read-back that delivers nothing fails.
-    const int iReadBack = BlockFormat::kWordSize + length;
+    // The checksum word is read back with the record and the rest of the block, so that the store
+    // commits only a block that later reads trust: the record under its checksum, then nothing but
+    // erased bytes. A free header does not make a free block: an erase cut just before its end leaves
+    // stray 0 bits behind erased headers. The scratch buffer is zeroed first: a read-back that delivers
+    // nothing fails.
+    const int iReadBack = m_iBlockSize - BlockFormat::kCrcOffset;
+    const unsigned char* const pRecord = pScratch + BlockFormat::kWordSize;
     memset(pScratch, 0, iReadBack);
     ReadAt(iBlock + BlockFormat::kCrcOffset, pScratch, iReadBack);
     const bool bVerified = BlockFormat::DecodeWord(pScratch) == uiCrc &&
-                           BlockFormat::ChecksumWord(pScratch + BlockFormat::kWordSize, length) == uiCrc;
+                           BlockFormat::ChecksumWord(pRecord, length) == uiCrc &&
+                           BlockFormat::IsErased(pRecord + length, m_iBlockSize - HEADER_SIZE - length);
     if (bVerified)
         ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Verify Data(%s)", m_szDevName);
     else
@@ -437,6 +454,20 @@ void CRomDevice::CleanNextSector(const char* pszCaller, int area, int block) {
     EraseSectorTries(pszCaller, area, iSector, -1);
 }
 
+// No block after the current one is free: cuts left the other sectors unerased, or rejected
+// attempts used them up. They hold no record in force, only the current block's sector does, so they
+// are erased to let the write go on instead of refusing until a read cleans up. True when all were.
+bool CRomDevice::MakeRoom(int area, int iCurrentSector) {
+    bool bErased = true;
+    for (int iSector = 0; iSector < SectorsPerArea(); ++iSector) {
+        if (iSector == iCurrentSector) continue;
+        ROM_LOG_FROM("SetData", LOGLV_WARNING, "Detect full Area: erase Sector(%d, %d, %s)", area, iSector,
+                     m_szDevName);
+        if (EraseSectorTries("SetData", area, iSector, -1) != RET_OK) bErased = false;
+    }
+    return bErased;
+}
+
 int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
     if (!IsRecordLengthValid(area, data, length)) {
         ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %d, %s)", area, length, m_szDevName);
@@ -456,8 +487,8 @@ int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
         return RET_FAIL;
     }
 
-    // The read-back takes the checksum word with the record.
-    unsigned char* pScratch = static_cast<unsigned char*>(malloc(BlockFormat::kWordSize + length));
+    // The read-back takes the block from its checksum word on.
+    unsigned char* pScratch = static_cast<unsigned char*>(malloc(m_iBlockSize - BlockFormat::kCrcOffset));
     if (pScratch == nullptr) {
         if (bOpen) DeviceClose();
         ROM_LOG(LOGLV_ERROR, "FAIL to alloc memory(%s)", m_szDevName);
@@ -471,8 +502,13 @@ int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
     int bWriteSuccsessFlg = 0;
     int iNextSector = iCurrentSector;
     int iNext = -1;
+    bool bRoomMade = false;
     while (iCount < iBlocks) {
         if (SearchNextBlock(&iNext, area, iCurrent) != RET_OK) {
+            if (!bRoomMade && MakeRoom(area, iCurrentSector)) {
+                bRoomMade = true;
+                continue;
+            }
             ROM_LOG(LOGLV_ERROR, "FAIL to find Next Block(%s)", m_szDevName);
             break;
         }
@@ -513,7 +549,8 @@ int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
 // then, after a complete read, the clean-up of the following sector. Closes the node.
 int CRomDevice::ReadRecord(int area, int block, unsigned char* data, int length) {
     const char* const pszCaller = "GetData";
-    const int iRead = ReadAt(BlockOffset(area, block) + HEADER_SIZE, data, length).iMoved;
+    // A read that was not positioned would answer with bytes of some other place.
+    const int iRead = ReadAt(BlockOffset(area, block) + HEADER_SIZE, data, length, kReadIfPositioned).iMoved;
     if (iRead != length) {
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Read Data(%d,%s)", area, m_szDevName);
         DeviceClose();
