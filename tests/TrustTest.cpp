@@ -150,3 +150,79 @@ TEST_F(Trust, NamedBlockMustVerify) {
     EXPECT_EQ(log.count(LOGLV_WARNING, "Skip unverified Block(4,/dev/mtd_backup)"), 1);
     EXPECT_EQ(log.count(LOGLV_ERROR, "FAIL to access target Blcok(2,4,/dev/mtd_backup)"), 1);
 }
+
+// An erase cut just before its end leaves headers erased over stray 0 bits. The write commits only a
+// block whose whole record region a read will trust, and makes its own room when no block is left.
+TEST_F(Trust, WriteNeverCommitsABlockThatReadsWillNotTrust) {
+    // One stray bit in the record region of the free block that comes next.
+    Bytes first = Record(64, 1), second = Record(64, 2);
+    ASSERT_EQ(write(2, first), 0);
+    node().poke(start(2, 2) + 8 + 5000, Bytes{0xFB});
+    LogCapture log;
+    ASSERT_EQ(write(2, second), 0);
+    EXPECT_EQ(header(2, 2).uiStatus, BLOCK_STATUS_REJECTED);
+    EXPECT_EQ(header(2, 3).uiStatus, BLOCK_STATUS_CURRENT);
+    EXPECT_EQ(log.count(LOGLV_ERROR, "FAIL to Verify Data(/dev/mtd_backup)"), 1);
+    Bytes out(64);
+    EXPECT_EQ(read(2, out), 64);
+    EXPECT_EQ(out, second);
+
+    // The current block is the last of sector 0 and every block of sector 1 has a stray bit: each
+    // attempt there is rejected, the write erases sector 1 and commits its first block.
+    for (int b = 4; b < 32; ++b) put(2, b, Record(16, b));
+    for (int b = 32; b < 64; ++b) node().poke(start(2, b) + 8 + 7 * b, Bytes{0x7F});
+    const Bytes empty;
+    ASSERT_EQ(write(2, empty), 0);
+    EXPECT_EQ(header(2, 32).uiStatus, BLOCK_STATUS_CURRENT);
+    EXPECT_EQ(node().peek(start(2, 33), kSector - 0x2000), Bytes(kSector - 0x2000, 0xFF));
+    EXPECT_EQ(node().peek(start(2, 0), kSector), Bytes(kSector, 0xFF));
+    Bytes whole(kLargest);
+    EXPECT_EQ(read(2, whole), kLargest);
+    EXPECT_EQ(whole, Bytes(kLargest, 0xFF));
+}
+
+TEST_F(Trust, WriteErasesASectorThatACutLeftWithoutAFreeBlock) {
+    // The move into sector 1 found it zeroed by an earlier cut erase, and no read cleaned it up.
+    for (int b = 0; b < 32; ++b) put(2, b, Record(16, b));
+    node().fill(kArea + kSector, kSector, 0x00);
+    LogCapture log;
+    Bytes record = Record(100, 99);
+    ASSERT_EQ(write(2, record), 0);
+    EXPECT_EQ(log.count(LOGLV_WARNING, "Detect full Area: erase Sector(2, 1, /dev/mtd_backup)"), 1);
+    EXPECT_EQ(current(2), 32);
+    Bytes out(100);
+    EXPECT_EQ(read(2, out), 100);
+    EXPECT_EQ(out, record);
+}
+
+TEST_F(Trust, ReadOfAFormatMarkerOverStrayBitsFailsAndTheNextWriteStartsAfresh) {
+    // A bulk erase cut just before its end: every header erased, one bit left in block 0's record.
+    node().poke(start(2, 0) + 8 + 100, Bytes{0xEF});
+    LogCapture log;
+    Bytes out(64);
+    EXPECT_EQ(read(2, out), -1);
+    EXPECT_EQ(log.count(LOGLV_WARNING, "Skip unverified Block(0,/dev/mtd_backup)"), 1);
+    EXPECT_EQ(CountOps(node(), OpKind::Erase), 0);
+
+    Bytes record = Record(64, 5);
+    ASSERT_EQ(write(2, record), 0);
+    EXPECT_EQ(node().peek(start(2, 0) + 8, kLargest), Bytes(kLargest, 0xFF));
+    EXPECT_EQ(read(2, out), 64);
+    EXPECT_EQ(out, record);
+}
+
+TEST_F(Trust, UnreadHeaderAboveTheCurrentBlockFailsBothCallsAndOneBelowChangesNothing) {
+    for (int b = 1; b <= 5; ++b) put(2, b, Record(32, b));
+    const auto before = flash.snapshot();
+    Bytes out(32);
+    // Headers are read in block order: the sixth read is block 5's.
+    node().failNext(OpKind::Read, 1, 5);
+    EXPECT_EQ(read(2, out), -1);
+    node().failNext(OpKind::Read, 1, 5);
+    EXPECT_EQ(write(2, Record(32, 9)), -1);
+    EXPECT_EQ(flash.snapshot(), before);
+
+    node().failNext(OpKind::Read, 1, 2);
+    EXPECT_EQ(read(2, out), 32);
+    EXPECT_EQ(out, Record(32, 5));
+}
