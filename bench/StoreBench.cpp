@@ -54,7 +54,7 @@ constexpr int kVerifyChunk = 4096;
 // What the format needs for a write of `length` bytes into `block`, the block after the current one:
 // the scan of every header for the current block, one read of the current block's record region to
 // verify it, the header of the block after it (the search for a free block), the checksum word, the
-// record and the status word programmed, one read-back of the checksum word with the record, and
+// record and the status word programmed, one read-back of the block from its checksum word on, and
 // then the erase of the sector that the record left or, when it stayed in its sector, the probe of
 // the following one.
 IoTally WriteNeeds(const RomDeviceInfo& info, int length, int block) {
@@ -66,7 +66,7 @@ IoTally WriteNeeds(const RomDeviceInfo& info, int length, int block) {
     io.headerReads = headers;
     io.programs = 3;
     io.bytesProgrammed = length + CRomDevice::HEADER_SIZE;
-    io.bytesRead = headers * CRomDevice::HEADER_SIZE + region + checksumWord + length;
+    io.bytesRead = headers * CRomDevice::HEADER_SIZE + region + checksumWord + region;
     if (!moved) io.bytesRead += info.iSectorSize;
     io.sectorsErased = moved ? 1 : 0;
     // Open and close; a seek before each header, before the verification's reads, before each
