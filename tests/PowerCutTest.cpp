@@ -300,10 +300,10 @@ bool FellAsModelled(const FlashOp& op, const norsim::PowerCut& cut, romtest::Tab
     case EraseCut::Mixed: return count(0x00) > static_cast<long>(now.size() / 8);
     case EraseCut::AlmostErased:
         for (std::size_t block = 0; block < now.size(); block += cut.strayStride) {
+            const auto first = now.begin() + static_cast<long>(block);
             int cleared = 0;
-            for (std::size_t i = block; i < block + cut.strayStride; ++i)
-                cleared += (i - block < 8 && now[i] != 0xFF) ? 9 : 8 - __builtin_popcount(now[i]);
-            if (cleared != 1) return false;
+            for (auto byte = first; byte != first + cut.strayStride; ++byte) cleared += 8 - __builtin_popcount(*byte);
+            if (cleared != 1 || std::count(first, first + 8, 0xFF) != 8) return false;
         }
         return true;
     }
