@@ -76,6 +76,7 @@ private:
 struct Power {
     // A cut armed, or none (power on); either way the count starts again.
     void arm(std::optional<PowerCut> next) {
+        if (next) fallen.reset();
         cut = next;
         operations = 0;
         lost = false;
@@ -89,6 +90,7 @@ struct Power {
     }
 
     std::optional<PowerCut> cut;
+    std::optional<FallenCut> fallen;
     std::uint64_t operations = 0;
     bool lost = false;
     // A cut armed from the environment ends the process the moment it falls, as a real power loss
@@ -103,6 +105,8 @@ struct Node::Impl {
         int shortCalls = 0;
         int shortAfter = 0;
         std::uint32_t shortBytes = 0;
+        std::optional<std::uint32_t> failLength;
+        std::optional<std::uint32_t> shortLength;
     };
 
     // With `wear`, the erases of each sector over every run on the image: one 64-bit count per
@@ -149,8 +153,11 @@ private:
     std::int64_t powerFails();
 
     std::size_t available(std::int64_t position, std::size_t count) const;
-    bool takeFailure(OpKind kind);
-    std::size_t takeLimit(OpKind kind);
+    // The fault that falls on a call of `length` bytes, if any.
+    bool takeFailure(OpKind kind, std::uint64_t length);
+    std::size_t takeLimit(OpKind kind, std::uint64_t length);
+    // Keeps the bytes of the range that a cut call is about to change.
+    void noteCut(OpKind kind, std::uint32_t offset, std::uint32_t length);
 };
 
 // The process-wide set of nodes and of the descriptors open on them. Created on first use, with the
@@ -193,7 +200,8 @@ private:
     void addNodesFromEnvironment();
     // NORSIM_CUT_AFTER=N cuts the power during the N-th program or erase and kills the process there;
     // NORSIM_CUT_BYTES (bytes a cut program stores, default 0) and NORSIM_CUT_ERASE (untouched,
-    // completed, zeroed or mixed; default untouched) say what the cut leaves.
+    // completed, zeroed, mixed or almost; default untouched) say what the cut leaves. An almost-erased
+    // range takes one stray bit in all.
     void armCutFromEnvironment();
     // NORSIM_BUSY=PATH[,PATH...] makes every open of these nodes fail with EBUSY, as when another
     // process holds them, for a program that cannot call Node::setBusy.

@@ -19,6 +19,8 @@ namespace norsim {
 namespace {
 
 constexpr std::uint8_t erased = 0xFF;
+// The store's block header: an almost-erased cut keeps its stray bits out of it.
+constexpr std::uint32_t headerBytes = 8;
 
 void checkCounts(int count, int after) {
     if (count < 0 || after < 0) throw std::invalid_argument("a fault needs counts of calls of at least 0");
@@ -42,15 +44,15 @@ std::int64_t Node::Impl::seek(std::int64_t position, std::int64_t offset, int wh
     if (whence == SEEK_CUR) valid = !__builtin_add_overflow(position, offset, &target);
     if (whence == SEEK_END) valid = !__builtin_add_overflow(std::int64_t{size}, offset, &target);
     const std::int64_t result =
-        power.lost || takeFailure(OpKind::Seek) ? -EIO : valid && target >= 0 ? target : -EINVAL;
+        power.lost || takeFailure(OpKind::Seek, 0) ? -EIO : valid && target >= 0 ? target : -EINVAL;
     record(OpKind::Seek, target, 0, result);
     return result;
 }
 
 std::int64_t Node::Impl::read(std::int64_t position, void* buffer, std::size_t count) {
     std::int64_t result = -EIO;
-    if (!power.lost && !takeFailure(OpKind::Read)) {
-        const std::size_t length = std::min(available(position, count), takeLimit(OpKind::Read));
+    if (!power.lost && !takeFailure(OpKind::Read, count)) {
+        const std::size_t length = std::min(available(position, count), takeLimit(OpKind::Read, count));
         if (length > 0) std::memcpy(buffer, storage.data() + position, length);
         result = static_cast<std::int64_t>(length);
     }
@@ -64,14 +66,15 @@ std::int64_t Node::Impl::program(std::int64_t position, const void* data, std::s
         return -EIO;
     }
     if (const std::optional<PowerCut> cut = power.take()) {
+        noteCut(OpKind::Program, static_cast<std::uint32_t>(position), static_cast<std::uint32_t>(available(position, count)));
         const std::size_t stored = std::min<std::size_t>(available(position, count), cut->programBytes);
         store(static_cast<std::uint32_t>(position), static_cast<const std::uint8_t*>(data), stored);
         record(OpKind::Program, position, count, -EIO);
         return powerFails();
     }
     std::int64_t result = -EIO;
-    if (!takeFailure(OpKind::Program)) {
-        const std::size_t limit = takeLimit(OpKind::Program);
+    if (!takeFailure(OpKind::Program, count)) {
+        const std::size_t limit = takeLimit(OpKind::Program, count);
         if (position >= size) {
             result = -ENOSPC;
         } else {
@@ -114,12 +117,15 @@ std::int64_t Node::Impl::erase(std::uint32_t start, std::uint32_t length) {
     const bool aligned = start % eraseSize == 0 && length % eraseSize == 0;
     const bool valid = length > 0 && aligned && std::uint64_t{start} + length <= size;
     if (const std::optional<PowerCut> cut = power.take()) {
-        if (valid) interruptErase(start, length, *cut);
+        if (valid) {
+            noteCut(OpKind::Erase, start, length);
+            interruptErase(start, length, *cut);
+        }
         record(OpKind::Erase, start, length, -EIO);
         return powerFails();
     }
     std::int64_t result = -EIO;
-    if (!takeFailure(OpKind::Erase)) {
+    if (!takeFailure(OpKind::Erase, length)) {
         result = -EINVAL;
         if (valid) {
             wipe(start, length);
@@ -175,7 +181,24 @@ void Node::Impl::interruptErase(std::uint32_t start, std::uint32_t length, const
         }
         break;
     }
+    case EraseCut::AlmostErased: {
+        std::memset(flash, erased, length);
+        const std::uint32_t stride = cut.strayStride > 0 ? cut.strayStride : length;
+        std::mt19937 place(cut.seed);
+        for (std::uint32_t block = 0; block < length; block += stride) {
+            const std::uint32_t span = std::min(stride, length - block);
+            if (span <= headerBytes) continue;
+            const std::uint32_t offset = block + headerBytes + place() % (span - headerBytes);
+            flash[offset] &= static_cast<std::uint8_t>(~(1u << place() % 8));
+        }
+        break;
     }
+    }
+}
+
+void Node::Impl::noteCut(OpKind kind, std::uint32_t offset, std::uint32_t length) {
+    const std::uint8_t* const first = storage.data() + offset;
+    power.fallen = FallenCut{path, Op{kind, offset, length, -1}, std::vector<std::uint8_t>(first, first + length)};
 }
 
 std::int64_t Node::Impl::powerFails() {
@@ -194,9 +217,9 @@ bool Node::Impl::takeBusy() {
     return true;
 }
 
-bool Node::Impl::takeFailure(OpKind kind) {
+bool Node::Impl::takeFailure(OpKind kind, std::uint64_t length) {
     Fault& pending = fault(kind);
-    if (pending.failures == 0) return false;
+    if (pending.failures == 0 || (pending.failLength && *pending.failLength != length)) return false;
     if (pending.failAfter > 0) {
         --pending.failAfter;
         return false;
@@ -205,9 +228,10 @@ bool Node::Impl::takeFailure(OpKind kind) {
     return true;
 }
 
-std::size_t Node::Impl::takeLimit(OpKind kind) {
+std::size_t Node::Impl::takeLimit(OpKind kind, std::uint64_t length) {
     Fault& pending = fault(kind);
-    if (pending.shortCalls == 0) return std::numeric_limits<std::size_t>::max();
+    if (pending.shortCalls == 0 || (pending.shortLength && *pending.shortLength != length))
+        return std::numeric_limits<std::size_t>::max();
     if (pending.shortAfter > 0) {
         --pending.shortAfter;
         return std::numeric_limits<std::size_t>::max();
@@ -252,18 +276,20 @@ void Node::busyFor(int count) {
     m_impl->busyOpens = count;
 }
 
-void Node::failNext(OpKind kind, int count, int after) {
+void Node::failNext(OpKind kind, int count, int after, std::optional<std::uint32_t> length) {
     if (kind != OpKind::Seek && kind != OpKind::Read && kind != OpKind::Program && kind != OpKind::Erase) {
         throw std::invalid_argument("only seeks, reads, programs and erases can be made to fail");
     }
+    if (kind == OpKind::Seek && length) throw std::invalid_argument("a seek has no length to match");
     checkCounts(count, after);
     const auto lock = Registry::instance().lock();
     Impl::Fault& fault = m_impl->fault(kind);
     fault.failures = count;
     fault.failAfter = after;
+    fault.failLength = length;
 }
 
-void Node::shortNext(OpKind kind, std::uint32_t bytes, int count, int after) {
+void Node::shortNext(OpKind kind, std::uint32_t bytes, int count, int after, std::optional<std::uint32_t> length) {
     if (kind != OpKind::Read && kind != OpKind::Program) {
         throw std::invalid_argument("only reads and programs can be made short");
     }
@@ -273,6 +299,7 @@ void Node::shortNext(OpKind kind, std::uint32_t bytes, int count, int after) {
     fault.shortCalls = count;
     fault.shortAfter = after;
     fault.shortBytes = bytes;
+    fault.shortLength = length;
 }
 
 const std::vector<Op>& Node::ops() const { return m_impl->ops; }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,11 +46,14 @@ public:
     void busyFor(int count);
 
     // The next `count` calls of `kind` (Seek, Read, Program or Erase) fail: -1 with errno EIO. With
-    // `after`, that many calls of the kind go through first.
-    void failNext(OpKind kind, int count = 1, int after = 0);
+    // `after`, that many calls of the kind go through first. With `length`, only calls of exactly
+    // that many bytes count, for both (say the store's 8-byte header reads); seeks take no length.
+    void failNext(OpKind kind, int count = 1, int after = 0, std::optional<std::uint32_t> length = std::nullopt);
     // The next `count` calls of `kind` (Read or Program) transfer at most `bytes` bytes; a short
-    // program stores only its first `bytes` bytes. With `after`, that many calls go through first.
-    void shortNext(OpKind kind, std::uint32_t bytes, int count = 1, int after = 0);
+    // program stores only its first `bytes` bytes. With `after`, that many calls go through first;
+    // `length` as for failNext.
+    void shortNext(OpKind kind, std::uint32_t bytes, int count = 1, int after = 0,
+                   std::optional<std::uint32_t> length = std::nullopt);
 
     const std::vector<Op>& ops() const;
     void clearOps();
@@ -69,18 +73,30 @@ private:
 };
 
 // How a cut erase leaves its range. A NOR erase first programs the whole range to 0x00 and then
-// erases it, so a cut can leave it as it was, erased, all 0x00, or anything in between.
-enum class EraseCut { Untouched, Completed, Zeroed, Mixed };
+// erases it, so a cut can leave it as it was, erased, all 0x00, or anything in between; cut just
+// before it ends, it leaves a few cells not yet erased (AlmostErased).
+enum class EraseCut { Untouched, Completed, Zeroed, Mixed, AlmostErased };
 
 // The power fails during the `at`-th program or erase (counted from 1 over every node, from the
 // moment the cut is armed). A cut program stores only its first `programBytes` bytes; a cut erase
-// leaves its range as `erase` says (Mixed: each byte old, 0x00, 0xFF or random bits, from `seed`).
+// leaves its range as `erase` says (Mixed: each byte old, 0x00, 0xFF or random bits, from `seed`;
+// AlmostErased: 0xFF but for one 0 bit in each `strayStride` bytes, placed from `seed` past the
+// first 8 bytes, a block's header; stride 0 takes the range as one block).
 // From then on every call on a simulated node fails with EIO, close excepted, until power comes on.
 struct PowerCut {
     std::uint64_t at = 1;
     std::uint32_t programBytes = 0;
     EraseCut erase = EraseCut::Untouched;
     std::uint32_t seed = 1;
+    std::uint32_t strayStride = 0;
+};
+
+// The call that a cut fell on, and the bytes of its range (a program's count, an erase's range)
+// just before: what a test needs to tell that the cut left what its model says.
+struct FallenCut {
+    std::string path;
+    Op op;
+    std::vector<std::uint8_t> before;
 };
 
 // The process-wide set of simulated nodes.
@@ -102,6 +118,8 @@ public:
     // Power comes back: a cut armed and not yet reached is dropped, and the count starts again.
     void powerOn();
     bool powerLost() const;
+    // The cut that fell since the last cutPower(), if one did.
+    std::optional<FallenCut> fallenCut() const;
     // Programs and erases since power came on (or the cut was armed).
     std::uint64_t flashOperations() const;
 };

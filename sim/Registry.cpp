@@ -54,6 +54,7 @@ std::optional<EraseCut> parseEraseCut(std::string_view text) {
     if (text == "completed") return EraseCut::Completed;
     if (text == "zeroed") return EraseCut::Zeroed;
     if (text == "mixed") return EraseCut::Mixed;
+    if (text == "almost") return EraseCut::AlmostErased;
     return std::nullopt;
 }
 
@@ -110,7 +111,7 @@ void Registry::armCutFromEnvironment() {
     const std::optional<EraseCut> eraseCut = erase != nullptr ? parseEraseCut(erase) : EraseCut::Untouched;
     if (!at || *at == 0 || !programBytes || !eraseCut) {
         std::fprintf(stderr, "norsim: ignoring NORSIM_CUT_AFTER=%s: expected a count from 1, NORSIM_CUT_BYTES a "
-                             "number and NORSIM_CUT_ERASE one of untouched, completed, zeroed, mixed\n", after);
+                             "number and NORSIM_CUT_ERASE one of untouched, completed, zeroed, mixed, almost\n", after);
         return;
     }
     PowerCut cut;
@@ -268,6 +269,12 @@ void Flash::powerOn() {
     Registry& registry = Registry::instance();
     const auto lock = registry.lock();
     registry.power().arm(std::nullopt);
+}
+
+std::optional<FallenCut> Flash::fallenCut() const {
+    Registry& registry = Registry::instance();
+    const auto lock = registry.lock();
+    return registry.power().fallen;
 }
 
 bool Flash::powerLost() const {

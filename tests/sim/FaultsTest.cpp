@@ -78,4 +78,27 @@ TEST_F(NodeTest, FaultsCanWaitForEarlierCallsAndOpensBeBusyForAWhile) {
     ::close(other);
 }
 
+TEST_F(NodeTest, ALengthFilterCountsOnlyCallsOfThatLength) {
+    node->poke(0, {1, 2, 3, 4, 5, 6, 7, 8});
+    // The second 8-byte read fails and the third comes back short; reads of other lengths pass.
+    node->failNext(OpKind::Read, 1, 1, 8);
+    EXPECT_EQ(readAt(0, 4).size(), 4u);
+    EXPECT_EQ(readAt(0, 8).size(), 8u);
+    EXPECT_EQ(readAt(0, 4).size(), 4u);
+    EXPECT_EQ(readAt(0, 8).size(), 0u);
+    EXPECT_EQ(node->ops().back(), (Op{OpKind::Read, 0, 8, -1}));
+    EXPECT_EQ(readAt(0, 8).size(), 8u);
+
+    node->shortNext(OpKind::Read, 3, 1, 0, 8);
+    EXPECT_EQ(readAt(0, 2).size(), 2u);
+    EXPECT_EQ(readAt(0, 8), (Bytes{1, 2, 3}));
+    EXPECT_EQ(readAt(0, 8).size(), 8u);
+
+    node->shortNext(OpKind::Program, 1, 1, 0, 2);
+    EXPECT_EQ(programAt(8, {0, 0, 0}), 3);
+    EXPECT_EQ(programAt(11, {0, 0}), 1);
+    EXPECT_EQ(node->peek(8, 5), (Bytes{0, 0, 0, 0, 0xFF}));
+    EXPECT_THROW(node->failNext(OpKind::Seek, 1, 0, 8), std::invalid_argument);
+}
+
 }  // namespace

@@ -1,6 +1,9 @@
 // Power loss: the cut program or erase leaves what a real one would, and nothing works until power on.
 #include "SimTest.h"
 
+#include <optional>
+#include <utility>
+
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
@@ -62,7 +65,8 @@ TEST_F(PowerCutTest, CutEraseLeavesOneOfTheStatesOfANorErase) {
         const char* name;
     };
     for (const Case c : {Case{norsim::EraseCut::Untouched, "untouched"}, Case{norsim::EraseCut::Completed, "completed"},
-                         Case{norsim::EraseCut::Zeroed, "zeroed"}, Case{norsim::EraseCut::Mixed, "mixed"}}) {
+                         Case{norsim::EraseCut::Zeroed, "zeroed"}, Case{norsim::EraseCut::Mixed, "mixed"},
+                         Case{norsim::EraseCut::AlmostErased, "almost"}}) {
         SCOPED_TRACE(c.name);
         const Bytes pattern = patternSector();
         norsim::PowerCut cut;
@@ -84,6 +88,9 @@ TEST_F(PowerCutTest, CutEraseLeavesOneOfTheStatesOfANorErase) {
         case norsim::EraseCut::Zeroed:
             EXPECT_EQ(after, Bytes(sector, 0x00));
             break;
+        case norsim::EraseCut::AlmostErased:
+            EXPECT_EQ(std::count(after.begin(), after.end(), 0xFF), sector - 1);
+            break;
         case norsim::EraseCut::Mixed: {
             const auto count = [&after](auto match) { return std::count_if(after.begin(), after.end(), match); };
             std::size_t kept = 0;
@@ -102,6 +109,74 @@ TEST_F(PowerCutTest, CutEraseLeavesOneOfTheStatesOfANorErase) {
         }
         }
     }
+}
+
+TEST_F(PowerCutTest, AlmostErasedCutLeavesOneStrayBitPerBlockPastItsHeader) {
+    constexpr std::uint32_t block = 0x200;
+    const auto cutErase = [this](std::uint32_t seed, std::uint32_t stride) {
+        patternSector();
+        norsim::PowerCut cut;
+        cut.erase = norsim::EraseCut::AlmostErased;
+        cut.seed = seed;
+        cut.strayStride = stride;
+        flash.cutPower(cut);
+        EXPECT_EQ(eraseSector(1), -1);
+        flash.powerOn();
+        return node->peek(sector, sector);
+    };
+    // Per stretch of the range: the offsets of its bytes that are not 0xFF, and their cleared bits.
+    const auto strays = [](const Bytes& range, std::uint32_t from, std::uint32_t length) {
+        std::vector<std::uint32_t> offsets;
+        int bits = 0;
+        for (std::uint32_t i = from; i < from + length; ++i) {
+            if (range[i] == 0xFF) continue;
+            offsets.push_back(i - from);
+            bits += 8 - __builtin_popcount(range[i]);
+        }
+        return std::make_pair(offsets, bits);
+    };
+    const Bytes after = cutErase(7, block);
+    for (std::uint32_t b = 0; b < sector; b += block) {
+        const auto [offsets, bits] = strays(after, b, block);
+        ASSERT_EQ(offsets.size(), 1u) << "block at " << b;
+        EXPECT_GE(offsets[0], 8u);
+        EXPECT_EQ(bits, 1);
+    }
+    EXPECT_EQ(node->peek(0, sector), ones(sector));
+    EXPECT_EQ(node->eraseCount(1), 0u);
+    EXPECT_EQ(cutErase(7, block), after);
+    EXPECT_NE(cutErase(8, block), after);
+
+    const Bytes whole = cutErase(7, 0);
+    const auto [offsets, bits] = strays(whole, 0, sector);
+    ASSERT_EQ(offsets.size(), 1u);
+    EXPECT_GE(offsets[0], 8u);
+    EXPECT_EQ(bits, 1);
+}
+
+TEST_F(PowerCutTest, FallenCutNamesTheCallAndTheBytesBeforeIt) {
+    const Bytes pattern = patternSector();
+    norsim::PowerCut cut;
+    cut.at = 2;
+    flash.cutPower(cut);
+    EXPECT_EQ(programAt(0, Bytes{0}), 1);
+    EXPECT_FALSE(flash.fallenCut());
+    EXPECT_EQ(eraseSector(1), -1);
+    const std::optional<norsim::FallenCut> fallen = flash.fallenCut();
+    ASSERT_TRUE(fallen);
+    EXPECT_EQ(fallen->path, path);
+    EXPECT_EQ(fallen->op, (norsim::Op{norsim::OpKind::Erase, sector, sector, -1}));
+    EXPECT_EQ(fallen->before, pattern);
+    flash.powerOn();
+    EXPECT_TRUE(flash.fallenCut());
+
+    cut.at = 1;
+    cut.programBytes = 1;
+    flash.cutPower(cut);
+    EXPECT_FALSE(flash.fallenCut());
+    EXPECT_EQ(programAt(sector + 2, Bytes{0, 0, 0}), -1);
+    EXPECT_EQ(flash.fallenCut()->op, (norsim::Op{norsim::OpKind::Program, sector + 2, 3, -1}));
+    EXPECT_EQ(flash.fallenCut()->before, Bytes(pattern.begin() + 2, pattern.begin() + 5));
 }
 
 TEST_F(PowerCutTest, PowerOnDropsACutNotYetReached) {

@@ -118,7 +118,7 @@ TEST_F(RomsimTest, WrongCommandLinesAreRefused) {
         {{}, "romsim: no command given; see romsim --help\n"},
         {{"--cut-after", "0", "--", "true"}, "romsim: --cut-after counts flash operations from 1\n"},
         {{"--cut-after", "1", "--cut-erase", "half", "--", "true"},
-         "romsim: --cut-erase must be untouched, completed, zeroed or mixed, not \"half\"\n"},
+         "romsim: --cut-erase must be untouched, completed, zeroed, mixed or almost, not \"half\"\n"},
         {{"--cut-bytes", "3", "--", "true"}, "romsim: --cut-bytes and --cut-erase need --cut-after\n"},
         {{"--wear", "--", "true"}, "romsim: --wear runs no command\n"},
         {{"--speed", "9", "--", "true"}, "romsim: unknown option --speed\n"},

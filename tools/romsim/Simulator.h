@@ -12,7 +12,7 @@
 
 // The power fails during the `after`-th flash program or erase of the program; the cut program
 // stores its first `programBytes` bytes, a cut erase leaves its range as `erase` says (untouched,
-// completed, zeroed or mixed).
+// completed, zeroed, mixed or almost).
 struct CutOptions {
     int after = 0;
     std::uint32_t programBytes = 0;

@@ -24,7 +24,8 @@ const char kUsage[] =
     "  --cut-after N      cut the power during COMMAND's N-th flash program or erase: COMMAND is\n"
     "                     killed there and the images keep what the flash would hold\n"
     "  --cut-bytes J      the cut program stores its first J bytes (default 0)\n"
-    "  --cut-erase STATE  a cut erase leaves its range untouched (default), completed, zeroed or mixed\n"
+    "  --cut-erase STATE  a cut erase leaves its range untouched (default), completed, zeroed, mixed or\n"
+    "                     almost (erased but for one stray 0 bit past the range's first 8 bytes)\n"
     "  --wear             print how often each sector of each image was erased\n"
     "  -h, --help         print this help\n"
     "\n"
@@ -47,9 +48,10 @@ std::optional<CutOptions> CutFrom(const CommandLine& line) {
     if (cut.after == 0) throw std::invalid_argument("--cut-after counts flash operations from 1");
     cut.programBytes = static_cast<std::uint32_t>(CommandLine::number(line.value("--cut-bytes", "0"), "--cut-bytes"));
     cut.erase = line.value("--cut-erase", cut.erase);
-    if (cut.erase != "untouched" && cut.erase != "completed" && cut.erase != "zeroed" && cut.erase != "mixed")
-        throw std::invalid_argument("--cut-erase must be untouched, completed, zeroed or mixed, not \"" + cut.erase +
-                                    "\"");
+    if (cut.erase != "untouched" && cut.erase != "completed" && cut.erase != "zeroed" && cut.erase != "mixed" &&
+        cut.erase != "almost")
+        throw std::invalid_argument("--cut-erase must be untouched, completed, zeroed, mixed or almost, not \"" +
+                                    cut.erase + "\"");
     return cut;
 }
 
