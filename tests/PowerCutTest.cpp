@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "RomDeviceInfo.h"
+#include "TableNodes.h"
 #include "RomMgr.h"
 #include "TableFlash.h"
 
@@ -138,11 +138,11 @@ struct AreaSpan {
 };
 
 AreaSpan SpanOf(int area) {
-    int first = 1;
-    int row = 0;
-    for (; area >= first + g_RomDeviceInfoArray[row].iAreaNum; ++row) first += g_RomDeviceInfoArray[row].iAreaNum;
-    const RomDeviceInfo& info = g_RomDeviceInfoArray[row];
-    return {row, static_cast<std::uint32_t>((area - first) * info.iAreaSize), static_cast<std::uint32_t>(info.iAreaSize)};
+    const std::vector<norsim::TableNode> nodes = norsim::TableNodes();
+    int device = 0;
+    while (area >= nodes[device].firstArea + static_cast<int>(nodes[device].size / nodes[device].areaSize)) ++device;
+    const norsim::TableNode& node = nodes[device];
+    return {device, static_cast<std::uint32_t>(area - node.firstArea) * node.areaSize, node.areaSize};
 }
 
 // A flash operation as a run without a cut made it: the one to cut, and where it fell.
