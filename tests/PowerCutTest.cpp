@@ -47,14 +47,18 @@ std::vector<int> AreasOf(int mask) {
 
 // What a read after a cut may find in each area: the last record whose write returned (confirmed),
 // the records being written (pending: the one the cut fell in and, after a nested cut, the one of
-// the first write after the reboot), and the records it held before (older). An area whose bulk
-// erase was cut may also have no record that can be believed, until it is written.
+// the first write after the reboot), and the records it held before (older). An area that holds no
+// record (never written, or erased) or whose bulk erase was cut may also be left with nothing a read
+// can believe until it is written: its read may fail, which loses nothing.
 class Expectation {
 public:
-    enum Verdict { Allowed, Older, Lost, Wrong };
+    enum Verdict { Allowed, Failed, Older, Lost, Wrong };
 
     explicit Expectation(const std::vector<int>& areas) {
-        for (int area : areas) m_areas[area].confirmed = std::make_shared<const Bytes>(Padded({}, area));
+        for (int area : areas) {
+            m_areas[area].confirmed = std::make_shared<const Bytes>(Padded({}, area));
+            m_areas[area].mayFail = true;
+        }
     }
     void begin(const Step& step) {
         for (int area : Touched(step)) {
@@ -70,7 +74,7 @@ public:
             a.confirmed = a.pending.back();
             a.older.insert(a.older.end(), a.pending.begin(), a.pending.end() - 1);
             a.pending.clear();
-            a.mayFail = false;
+            a.mayFail = step.kind == Step::Erase;
         }
     }
     Verdict judge(int area, int result, const Bytes& read) const {
@@ -78,7 +82,7 @@ public:
         const auto holds = [&read](const std::vector<std::shared_ptr<const Bytes>>& records) {
             return std::any_of(records.begin(), records.end(), [&read](const auto& r) { return *r == read; });
         };
-        if (result == -1) return a.mayFail ? Allowed : Lost;
+        if (result == -1) return a.mayFail ? Failed : Lost;
         if (result != Largest(area)) return Wrong;
         if (read == *a.confirmed || holds(a.pending)) return Allowed;
         return holds(a.older) ? Older : Wrong;
@@ -112,11 +116,11 @@ struct Workload {
 int Run(CRomMgr& mgr, const Step& step) {
     Bytes buffer(static_cast<std::size_t>(Largest(step.area > 0 ? step.area : 1)));
     // An empty record still needs a buffer: the store refuses a null one.
-    Bytes record = step.record;
-    record.reserve(1);
+    Bytes record(step.record.size() + 1);
+    std::copy(step.record.begin(), step.record.end(), record.begin());
     switch (step.kind) {
     case Step::Write:
-        return mgr.SetData(step.area, record.data(), static_cast<int>(record.size()), true);
+        return mgr.SetData(step.area, record.data(), static_cast<int>(step.record.size()), true);
     case Step::Read:
         return mgr.GetData(step.area, buffer.data(), static_cast<int>(buffer.size())) ==
                        static_cast<int>(buffer.size())
@@ -311,7 +315,7 @@ bool FellAsModelled(const FlashOp& op, const norsim::PowerCut& cut, romtest::Tab
 }
 
 // What the checks after a reboot found, each with the first example.
-enum Finding { kLost, kWrong, kOlder, kRefused, kFindings };
+enum Finding { kLost, kWrong, kOlder, kRefused, kFailed, kFindings };
 
 struct Outcome {
     std::string found[kFindings];
@@ -338,6 +342,7 @@ void RunPhase(Phase phase, const Workload& w, unsigned seed, Expectation& expect
             if (verdict == Expectation::Lost) out.note(kLost, text);
             if (verdict == Expectation::Wrong) out.note(kWrong, text);
             if (verdict == Expectation::Older) out.note(kOlder, std::string(text) + ", an older record");
+            if (verdict == Expectation::Failed) out.note(kFailed, std::string(text) + ", no record to lose");
             continue;
         }
         const Step step{Step::Write, area, Record(static_cast<std::size_t>(Largest(area) / 3), seed + area), 0};
@@ -362,7 +367,8 @@ struct Tally {
 
     void add(const std::string& where, const Outcome& outcome) {
         ++cases;
-        static const char* const names[kFindings] = {"lost", "wrong read", "older record", "refused"};
+        static const char* const names[kFindings] = {"lost", "wrong read", "older record", "refused",
+                                                            "read failed"};
         for (int f = 0; f < kFindings; ++f) {
             if (outcome.found[f].empty()) continue;
             ++found[f];
@@ -433,10 +439,11 @@ Expectation CutWorkload(const Workload& w, const CleanRun& clean, std::size_t op
 class PowerCut : public ::testing::Test {
 protected:
     static void TearDownTestSuite() {
-        printf("\n%-58s %7s %5s %6s %6s %8s\n", "cut model", "cases", "lost", "wrong", "older", "refused");
+        printf("\n%-58s %7s %5s %6s %6s %8s %12s\n", "cut model", "cases", "lost", "wrong", "older", "refused",
+               "read failed");
         for (const auto& [model, t] : s_tallies) {
-            printf("%-58s %7d %5d %6d %6d %8d\n", model.c_str(), t.cases, t.found[kLost], t.found[kWrong],
-                   t.found[kOlder], t.found[kRefused]);
+            printf("%-58s %7d %5d %6d %6d %8d %12d\n", model.c_str(), t.cases, t.found[kLost], t.found[kWrong],
+                   t.found[kOlder], t.found[kRefused], t.found[kFailed]);
             for (const std::string& example : t.examples) printf("    e.g. %s\n", example.c_str());
         }
     }
