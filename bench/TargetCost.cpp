@@ -1,9 +1,10 @@
 // The instructions that each call of the benchmark table executes, for the target's processor. Built
-// for the target and run under `qemu-ppc-static -singlestep -d exec,nochain`, whose log has one line
-// for every instruction executed; TraceCost.cpp counts them. The program makes each call once, from the
-// same flash state as the benchmark, between two hits of a marker function, and then writes a layout
-// file: where the store, the simulator, the libraries and the program lie (from /proc/self/maps,
-// which qemu-user answers for the guest), the marker's address, and each call's modelled flash time.
+// for the target and run under `qemu-ppc-static -d in_asm,exec,nochain`, which logs every block of
+// guest code it translates and every time it runs one; TraceCost.cpp counts them. The program makes
+// each call once, from the same flash state as the benchmark, between two hits of a marker function,
+// and then writes a layout file: where the store, the simulator, the libraries and the program lie
+// (from /proc/self/maps, which qemu-user answers for the guest), the marker's address, and each
+// call's modelled flash time.
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -81,7 +82,7 @@ std::vector<MeasuredCall> MeasureAll() {
     return calls;
 }
 
-// "module CLASS START END" for each executable mapping: the store, the simulator, a library, or the
+// "module CLASS START END FILE" for each executable mapping: the store, the simulator, a library, or the
 // program itself.
 void WriteModules(std::ofstream& out) {
     std::ifstream maps("/proc/self/maps");
@@ -96,7 +97,7 @@ void WriteModules(std::ofstream& out) {
                            : file.find("libnorsim") == 0 ? "simulator"
                            : file.find(".so") != std::string::npos || file.empty() ? "library"
                                                                                   : "program";
-        out << "module " << kind << ' ' << std::hex << start << ' ' << end << std::dec << '\n';
+        out << "module " << kind << ' ' << std::hex << start << ' ' << end << std::dec << ' ' << file << '\n';
     }
 }
 

@@ -1,17 +1,19 @@
-// Counts the instructions of each call that TargetCost.cpp made, from qemu-user's exec log (one line a
-// instruction under -singlestep, read on standard input) and the layout file that the program wrote,
-// and prints them beside the call's modelled flash time. A host program: the log is the target's.
+// Counts the instructions of each call that TargetCost.cpp made, from qemu-user's log of the blocks it
+// translated and ran (read on standard input) and the layout file that the program wrote, and prints
+// them beside the call's modelled flash time. A host program: the log is the target's.
 //
 // An instruction in the store or the simulator counts for it. One in a library (the C library, the
 // loader, the C++ runtime, the log facility) counts for whichever of the two ran last, so that the
 // memcmp or memcpy a call makes is its own. The store's CPU time is modelled at 400 MHz and one
 // instruction a cycle: the slow end of the target's in-order cores.
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -61,19 +63,57 @@ bool ReadLayout(const char* path, Layout& layout) {
     return layout.marker != 0 && !layout.calls.empty();
 }
 
-// The guest address in "Trace 0: 0xHOST [00000000/ADDRESS/...]"; 0 for any other line.
-std::uint32_t AddressOf(const std::string& line) {
-    const std::string::size_type slash = line.find('/');
-    if (line.compare(0, 6, "Trace ") != 0 || slash == std::string::npos) return 0;
-    return static_cast<std::uint32_t>(std::stoul(line.substr(slash + 1, 8), nullptr, 16));
+// A hexadecimal number at `from`, up to the first character that is no hex digit.
+std::uint32_t HexAt(const std::string& line, std::size_t from) {
+    std::uint32_t value = 0;
+    for (std::size_t i = from; i < line.size() && std::isxdigit(static_cast<unsigned char>(line[i])); ++i)
+        value = value << 4 | static_cast<std::uint32_t>(std::isdigit(static_cast<unsigned char>(line[i]))
+                                                            ? line[i] - '0'
+                                                            : (line[i] | 0x20) - 'a' + 10);
+    return value;
+}
+
+// A translated block executed: its first address and its instructions.
+struct Executed {
+    std::uint32_t address;
+    std::uint32_t instructions;
+};
+
+// qemu logs each block of guest code once when it translates it ("IN:", then a line
+// "0xADDRESS:  ..." for each instruction) and a line "Trace 0: 0xHOST [00000000/ADDRESS/...]" each
+// time it runs one. A block runs to its end: a system call or a branch ends it.
+bool ReadTrace(std::istream& in, std::vector<Executed>& trace) {
+    std::unordered_map<std::uint32_t, std::uint32_t> sizes;
+    std::uint32_t first = 0, count = 0;
+    bool translating = false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (translating && line.compare(0, 2, "0x") == 0) {
+            if (count++ == 0) first = HexAt(line, 2);
+            continue;
+        }
+        if (translating) sizes[first] = count;
+        translating = line.compare(0, 3, "IN:") == 0;
+        count = 0;
+        const std::string::size_type slash = line.find('/');
+        if (line.compare(0, 6, "Trace ") != 0 || slash == std::string::npos) continue;
+        const std::uint32_t address = HexAt(line, slash + 1);
+        const auto size = sizes.find(address);
+        if (size == sizes.end()) {
+            fprintf(stderr, "trace_cost: block %08x ran untranslated: run qemu with -d in_asm,exec,nochain\n", address);
+            return false;
+        }
+        trace.push_back({address, size->second});
+    }
+    return true;
 }
 
 // Walks the executed addresses and adds each instruction between the marker's hits to its call.
-bool Attribute(const std::vector<std::uint32_t>& trace, Layout& layout) {
+bool Attribute(const std::vector<Executed>& trace, Layout& layout) {
     const Module* last = nullptr;
     Owner running = kProgram;
     std::size_t hits = 0;
-    for (std::uint32_t address : trace) {
+    for (const auto& [address, instructions] : trace) {
         if (address == layout.marker) ++hits;
         if (last == nullptr || address < last->start || address >= last->end) {
             last = nullptr;
@@ -89,7 +129,7 @@ bool Attribute(const std::vector<std::uint32_t>& trace, Layout& layout) {
         else if (last->kind == "simulator") owner = running = kSimulator;
         else if (last->kind == "library") owner = running == kStore ? kStoreLibrary : running;
         else running = kProgram;
-        if (hits % 2 == 1 && hits / 2 < layout.calls.size()) ++layout.calls[hits / 2].count[owner];
+        if (hits % 2 == 1 && hits / 2 < layout.calls.size()) layout.calls[hits / 2].count[owner] += instructions;
     }
     if (hits != 2 * layout.calls.size()) {
         fprintf(stderr, "trace_cost: the marker ran %zu times for %zu calls\n", hits, layout.calls.size());
@@ -115,15 +155,14 @@ void PrintTable(const Layout& layout) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        fprintf(stderr, "usage: qemu-ppc-static -singlestep -d exec,nochain -D /dev/stdout target_cost LAYOUT | %s LAYOUT\n",
+        fprintf(stderr, "usage: qemu-ppc-static -d in_asm,exec,nochain -D /dev/stdout target_cost LAYOUT | %s LAYOUT\n",
                 argv[0]);
         return 2;
     }
-    // The layout is written when the program ends, so the addresses are kept until then.
-    std::vector<std::uint32_t> trace;
-    std::string line;
-    while (std::getline(std::cin, line))
-        if (const std::uint32_t address = AddressOf(line)) trace.push_back(address);
+    // The layout is written when the program ends, so the blocks run are kept until then.
+    std::ios::sync_with_stdio(false);
+    std::vector<Executed> trace;
+    if (!ReadTrace(std::cin, trace)) return 1;
     Layout layout;
     if (!ReadLayout(argv[1], layout)) {
         fprintf(stderr, "trace_cost: %s is no layout written by target_cost\n", argv[1]);

@@ -53,3 +53,26 @@ TEST(RecordCheck, ChangedRecordOrChecksumWordFindsNoLength) {
     EXPECT_EQ(LengthFound(ChecksumOf(record), Region(changed), 4096), -1);
     EXPECT_EQ(LengthFound(ChecksumOf(record) | 0x00010000u, Region(record), 4096), -1);
 }
+
+TEST(RecordCheck, ErasedRunsInsideARecordCountWhereverThePiecesSplitThem) {
+    Bytes record = Record(100, 5);
+    record.insert(record.end(), 300, 0xFF);
+    const Bytes tail = Record(50, 6);
+    record.insert(record.end(), tail.begin(), tail.end());
+    for (std::size_t piece : {1, 7, 64, 150, 4096})
+        EXPECT_EQ(LengthFound(ChecksumOf(record), Region(record), piece), 450) << piece;
+}
+
+TEST(IsErased, FindsOneClearedBitAtAnyPlaceAndAlignment) {
+    Bytes bytes(300, 0xFF);
+    for (std::size_t start = 0; start < 8; ++start)
+        for (std::size_t length : {0, 1, 3, 63, 64, 65, 200, 292}) {
+            const unsigned char* p = bytes.data() + start;
+            EXPECT_TRUE(BlockFormat::IsErased(p, static_cast<int>(length))) << start << " " << length;
+            for (std::size_t at = 0; at < length; ++at) {
+                bytes[start + at] = 0x7F;
+                EXPECT_FALSE(BlockFormat::IsErased(p, static_cast<int>(length))) << start << " " << length << " " << at;
+                bytes[start + at] = 0xFF;
+            }
+        }
+}

@@ -71,10 +71,9 @@ public:
 
 private:
     unsigned int m_uiCrc;
-    unsigned short m_usRegister;
+    unsigned short m_usRegister;  // the checksum of the bytes before m_iEnd
     int m_iRead;
-    int m_iLength;  // shortest match since the last byte that is not 0xFF, or -1
-    bool m_bErased;
+    int m_iEnd;  // just past the last byte read that is not 0xFF; 0 while all are
 };
 
 }  // namespace BlockFormat

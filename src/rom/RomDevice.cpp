@@ -408,14 +408,14 @@ bool CRomDevice::WriteAttempt(int area, int block, unsigned char* data, int leng
     // The checksum word is read back with the record and the rest of the block, so that the store
     // commits only a block that later reads trust: the record under its checksum, then nothing but
     // erased bytes. A free header does not make a free block: an erase cut just before its end leaves
-    // stray 0 bits behind erased headers. The scratch buffer is zeroed first: a read-back that delivers
-    // nothing fails.
+    // stray 0 bits behind erased headers. A read-back that does not deliver the whole block fails. The
+    // record read back is compared with the caller's, whose checksum the word holds: the same test as
+    // checksumming it again, at a fraction of the cost.
     const int iReadBack = m_iBlockSize - BlockFormat::kCrcOffset;
     const unsigned char* const pRecord = pScratch + BlockFormat::kWordSize;
-    memset(pScratch, 0, iReadBack);
-    ReadAt(iBlock + BlockFormat::kCrcOffset, pScratch, iReadBack);
-    const bool bVerified = BlockFormat::DecodeWord(pScratch) == uiCrc &&
-                           BlockFormat::ChecksumWord(pRecord, length) == uiCrc &&
+    const bool bVerified = ReadAt(iBlock + BlockFormat::kCrcOffset, pScratch, iReadBack).Done(iReadBack) &&
+                           BlockFormat::DecodeWord(pScratch) == uiCrc &&
+                           memcmp(pRecord, data, length) == 0 &&
                            BlockFormat::IsErased(pRecord + length, m_iBlockSize - HEADER_SIZE - length);
     if (bVerified)
         ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Verify Data(%s)", m_szDevName);
