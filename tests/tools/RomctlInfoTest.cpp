@@ -40,7 +40,7 @@ TEST_F(RomctlInfoTest, NodesThatFitPassAndEachMismatchFailsWithOneLine) {
          "/dev/mtd_backup2\n"
          "  kernel: nor flash, size 0x100000, erase size 0x100000, write size 1\n"
          "  table:  nor flash, size 0x100000 (1 area of 0x100000), sectors of 0x80000\n",
-         "romctl: /dev/mtd_backup is smaller than its areas: size 0xe00000, 30 areas of 0x80000 need 0xf00000\n"
+         "romctl: /dev/mtd_backup is smaller than its areas: size 0xe00000, needed 0xf00000 for 30 areas of 0x80000\n"
          "romctl: /dev/mtd_backup2: erase size 0x100000 does not divide the table's sector size 0x80000\n"},
         {"neither node there", "",
          "/dev/mtd_backup\n"

@@ -52,8 +52,8 @@ std::vector<std::string> GeometryCheck::print(std::ostream& out) const {
             if (info.type != MTD_NORFLASH)
                 mismatches.push_back(node + " is " + TypeName(info.type) + ", not nor flash");
             if (info.size < uiNeeded)
-                mismatches.push_back(node + " is smaller than its areas: size " + Hex(info.size) + ", " +
-                                     Areas(iAreas, dev.m_iAreaSize) + " need " + Hex(uiNeeded));
+                mismatches.push_back(node + " is smaller than its areas: size " + Hex(info.size) + ", needed " +
+                                     Hex(uiNeeded) + " for " + Areas(iAreas, dev.m_iAreaSize));
             if (info.erasesize == 0 || uiSector % info.erasesize != 0)
                 mismatches.push_back(node + ": erase size " + Hex(info.erasesize) +
                                      " does not divide the table's sector size " + Hex(uiSector));
