@@ -78,6 +78,7 @@ TEST(CStore, EachFunctionGivesTheManagersResult) {
         EXPECT_EQ(Bytes(back.begin(), back.begin() + static_cast<long>(step.read.size())), step.read);
     }
     EXPECT_EQ(std::make_pair(first, last), std::make_pair(1, 31));
+    // Area 1 erased; area 31 still holds the zero record of its initialisation, in block 1.
     EXPECT_EQ(flash.node(0).peek(0, kArea), Bytes(kArea, 0xFF));
     EXPECT_EQ(flash.node(1).peek(0x10000 + 8, 4), Bytes(4, 0x00));
 }

@@ -16,7 +16,8 @@ std::string Hex(unsigned int uiValue) {
 }
 
 std::string Areas(int iAreas, int iAreaSize) {
-    return std::to_string(iAreas) + (iAreas == 1 ? " area of " : " areas of ") + Hex(static_cast<unsigned int>(iAreaSize));
+    return std::to_string(iAreas) + (iAreas == 1 ? " area of " : " areas of ") +
+           Hex(static_cast<unsigned int>(iAreaSize));
 }
 
 std::string TypeName(unsigned int uiType) {
