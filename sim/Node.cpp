@@ -96,6 +96,18 @@ std::int64_t Node::Impl::control(unsigned long request, void* argument) {
         const auto& request = *static_cast<const erase_info_user*>(argument);
         return erase(request.start, request.length);
     }
+    case MEMGETINFO: {
+        // What the kernel answers for a NOR node: a programmed byte is the smallest write.
+        if (argument == nullptr) return -EFAULT;
+        mtd_info_user info{};
+        info.type = MTD_NORFLASH;
+        info.flags = MTD_CAP_NORFLASH;
+        info.size = size;
+        info.erasesize = eraseSize;
+        info.writesize = 1;
+        *static_cast<mtd_info_user*>(argument) = info;
+        return 0;
+    }
     default:
         return -ENOTTY;
     }

@@ -7,7 +7,8 @@
 //
 // NOR rules modelled: erased flash reads 0xFF; a program can only clear bits (new = old & data); an
 // erase must be aligned to the node's erase size and sets the range to 0xFF. Of the MTD requests only
-// MEMERASE, the one the store makes, is answered; every other fails with ENOTTY.
+// MEMERASE, the one the store makes, and MEMGETINFO, with which romctl checks a node's geometry, are
+// answered; every other fails with ENOTTY.
 #pragma once
 
 #include <cstddef>

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs the build into a staging root with DESTDIR, then builds a consumer against it as a firmware
-# build does, through find_package and through pkg-config with the staging root as its sysroot, and runs
-# both. Nothing of the stage is on the loader's path while they link: the link must find every library
-# through the package alone.
+# Installs the build into a staging root with DESTDIR, then builds a consumer in C++ and one in C
+# against it as a firmware build does, through find_package and through pkg-config with the staging
+# root as its sysroot, and runs all four. Nothing of the stage is on the loader's path while they link:
+# the link must find every library through the package alone.
 set -euo pipefail
-build=$1 source=$2 work=$3
+build=$1 source=$2 work=$3 cc=$4
 rm -rf "$work"
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 prefix=$(cache CMAKE_INSTALL_PREFIX)
@@ -13,10 +13,12 @@ DESTDIR="$work/root" cmake --install "$build" >/dev/null
 stage="$work/root$prefix"
 libdir=$(dirname "$(dirname "$(find "$stage" -name romstore.pc)")")
 test -f "$stage/include/romstore/RomMgr.h"
+test -f "$stage/include/romstore/romstore.h"
 # The pkg-config file names the final prefix; the sysroot points it at the staging root.
 grep -q "^libdir=$prefix/" "$libdir/pkgconfig/romstore.pc"
 
-cmake -S "$source" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
+cmake -S "$source" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_CXX_COMPILER="$cxx" \
+  -DCMAKE_C_COMPILER="$cc" >/dev/null
 cmake --build "$work/consumer" >/dev/null
 
 # The README's recipe for a staged sysroot: libromstore.so needs libnq.so, which the linker finds
@@ -26,8 +28,13 @@ PKG_CONFIG_SYSROOT_DIR="$work/root" PKG_CONFIG_LIBDIR="$libdir/pkgconfig" \
 # shellcheck disable=SC2046
 "$cxx" -std=c++17 "$source/consumer.cpp" $(cat "$work/pkgconfig.flags") -Wl,-rpath-link,"$libdir" \
   -o "$work/consumer/consumer_pkgconfig"
+# shellcheck disable=SC2046
+"$cc" -std=c99 -Wall -Wextra -Werror "$source/consumer.c" $(cat "$work/pkgconfig.flags") \
+  -Wl,-rpath-link,"$libdir" -o "$work/consumer/consumer_c_pkgconfig"
 
 # On a target the libraries lie in the loader's own directories; here the stage stands in for them.
 LD_LIBRARY_PATH="$libdir" "$work/consumer/consumer_cmake"
 LD_LIBRARY_PATH="$libdir" "$work/consumer/consumer_pkgconfig"
-echo "package consumed through find_package and pkg-config"
+LD_LIBRARY_PATH="$libdir" "$work/consumer/consumer_c_cmake"
+LD_LIBRARY_PATH="$libdir" "$work/consumer/consumer_c_pkgconfig"
+echo "package consumed from C++ and C through find_package and pkg-config"

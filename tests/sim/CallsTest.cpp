@@ -2,6 +2,7 @@
 #include "SimTest.h"
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -60,9 +61,12 @@ TEST_F(NodeTest, EraseTakesOnlyWholeSectorsOfTheNode) {
     for (std::uint32_t s = 0; s < 4; ++s) EXPECT_EQ(node->eraseCount(s), expected[s]);
 }
 
-TEST_F(NodeTest, RequestsOtherThanEraseAreRefused) {
-    mtd_info_user info{};
-    EXPECT_EQ(errorOf(::ioctl(fd, MEMGETINFO, &info)), ENOTTY);
+TEST_F(NodeTest, InfoDescribesNorFlashAndOtherRequestsAreRefused) {
+    mtd_info_user info;
+    std::memset(&info, 0xAA, sizeof info);
+    ASSERT_EQ(::ioctl(fd, MEMGETINFO, &info), 0);
+    EXPECT_EQ(std::tie(info.type, info.flags, info.size, info.erasesize, info.writesize, info.oobsize),
+              std::make_tuple(std::uint8_t{MTD_NORFLASH}, std::uint32_t{MTD_CAP_NORFLASH}, size, sector, 1u, 0u));
     erase_info_user request{0, sector};
     EXPECT_EQ(errorOf(::ioctl(fd, MEMLOCK, &request)), ENOTTY);
 }

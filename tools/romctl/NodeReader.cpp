@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "Failure.h"
@@ -25,4 +26,11 @@ std::vector<unsigned char> NodeReader::read(int offset, int length) {
                                        std::to_string(offset) + ": " + reason);
     }
     return bytes;
+}
+
+mtd_info_user NodeReader::info() const {
+    mtd_info_user info{};
+    if (::ioctl(m_fd, MEMGETINFO, &info) != 0)
+        throw Failure(kExitFailed, "cannot get the geometry of " + m_node + " (MEMGETINFO): " + std::strerror(errno));
+    return info;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <mtd/mtd-user.h>
+
 class NodeReader {
 public:
     // Throws a Failure naming the node when it cannot be opened (busy: kExitBusy).
@@ -15,6 +17,8 @@ public:
 
     // `length` bytes from `offset`; throws a Failure unless all of them could be read.
     std::vector<unsigned char> read(int offset, int length);
+    // What the kernel reports of the node (MEMGETINFO); throws a Failure when it reports nothing.
+    mtd_info_user info() const;
 
 private:
     std::string m_node;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "Failure.h"
+#include "GeometryCheck.h"
 #include "HexDump.h"
 #include "Inspector.h"
 #include "NodeReader.h"
@@ -59,6 +60,7 @@ void Romctl::run(const CommandLine& line) {
     if (command == "read") return read(line);
     if (command == "erase" || command == "init") return bulk(line, command);
     if (command == "inspect") return inspect(line);
+    if (command == "info") return info(line);
     throw Failure(kExitUsage, "unknown command \"" + command + "\"; see romctl --help");
 }
 
@@ -193,6 +195,17 @@ void Romctl::inspect(const CommandLine& line) {
     const Inspector inspector(m_areas);
     Inspector::printLegend(std::cout);
     for (const int area : areas) inspector.print(area, std::cout);
+}
+
+void Romctl::info(const CommandLine& line) {
+    line.allowOnly("info", {"--verbose"});
+    Expect(line.operands(), 1, 1, "info");
+    const std::vector<std::string> mismatches = GeometryCheck(m_store).print(std::cout);
+    if (mismatches.empty()) return;
+    // One line each, every one after the first with romctl's name as main gives it to the first.
+    std::string lines = mismatches.front();
+    for (std::size_t i = 1; i < mismatches.size(); ++i) lines += "\nromctl: " + mismatches[i];
+    throw Failure(kExitFailed, lines);
 }
 
 void Romctl::refused(const std::string& what, int result, int area) const {

@@ -23,6 +23,7 @@ private:
     // erase or init: the areas named, --all or --mask M.
     void bulk(const CommandLine& line, const std::string& command);
     void inspect(const CommandLine& line);
+    void info(const CommandLine& line);
     // Throws the Failure for a result of the store that is not a success, for the operation `what`
     // on `area`, with what romctl can tell of its reason.
     [[noreturn]] void refused(const std::string& what, int result, int area) const;

@@ -23,6 +23,8 @@ const char kUsage[] =
     "  init AREA... | --all | --mask M\n"
     "                                 store a record of zero bytes, as long as each area allows\n"
     "  inspect [AREA...]              show blocks and sectors as they are on flash, changing nothing\n"
+    "  info                           show each node as the kernel reports it beside what the device\n"
+    "                                 table assumes; fails on a node that does not fit\n"
     "\n"
     "  --verbose                      print the store's log lines on standard error\n"
     "  help, -h, --help               print this help\n"

@@ -1,0 +1,42 @@
+/* The store from C: the operations of CRomMgr over the compiled-in device table, with the same
+ * results. Each call builds its own manager and lets it go before it returns; the manager keeps
+ * nothing but the flash between calls, so no handle is needed, and calls from several threads meet
+ * as calls from several processes do: the one that finds a node in use gets ROMSTORE_BUSY. */
+#ifndef ROMSTORE_H
+#define ROMSTORE_H
+
+#include "RomExport.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The results, as CRomMgr returns them. A read returns the number of bytes it read instead of
+ * ROMSTORE_OK: compare it with the length asked for. */
+enum {
+    ROMSTORE_OK = 0,
+    ROMSTORE_FAIL = -1,
+    ROMSTORE_BUSY = -2,
+    ROMSTORE_INVALID_ARG = -3,
+    ROMSTORE_BAD_BLOCK = -4
+};
+
+/* The first `length` bytes of the area's current record. */
+ROMSTORE_EXPORT int romstore_read(int area, unsigned char* data, int length);
+/* The first `length` bytes of the record in committed block `block` of the area. */
+ROMSTORE_EXPORT int romstore_read_block(int area, int block, unsigned char* data, int length);
+/* Stores `length` bytes as the area's new record. */
+ROMSTORE_EXPORT int romstore_write(int area, const unsigned char* data, int length);
+/* Bit k of `mask` selects area k + 1. Both return the mask of the selected areas that failed, and
+ * wait out a busy node for up to 10 seconds per area. */
+ROMSTORE_EXPORT int romstore_erase(int mask);
+/* Stores in each selected area a record of zero bytes, as long as the area takes. */
+ROMSTORE_EXPORT int romstore_initialize(int mask);
+/* The first and the last area number. */
+ROMSTORE_EXPORT int romstore_area_range(int* first, int* last);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
