@@ -46,10 +46,10 @@ TEST_F(RomctlTest, WriteStoresTheRecordAndReadGivesItBack) {
     EXPECT_TRUE(image(kMain) == expected);
     EXPECT_EQ(image(kSecond), ones(kSecondSize));
 
-    EXPECT_EQ(romctl({"read", "1", "--length", "9"}).out, "version 1");
-    const Outcome whole = romctl({"read", "1"});
-    EXPECT_EQ(whole.status, 0);
-    EXPECT_EQ(whole.out, "version 1" + std::string(8184 - 9, '\xFF'));
+    const Outcome own = romctl({"read", "1"});
+    EXPECT_EQ(own.status, 0);
+    EXPECT_EQ(own.out, "version 1");
+    EXPECT_EQ(romctl({"read", "1", "--length", "8184"}).out, "version 1" + std::string(8184 - 9, '\xFF'));
     EXPECT_EQ(romctl({"read", "1", "--length", "0x9", "--hex"}).out,
               "00000000  76 65 72 73 69 6f 6e 20  31                       |version 1|\n00000009\n");
     EXPECT_EQ(romctl({"read", "1", "--length", "72", "--hex"}).out,
@@ -58,9 +58,10 @@ TEST_F(RomctlTest, WriteStoresTheRecordAndReadGivesItBack) {
               "*\n"
               "00000040  ff ff ff ff ff ff ff ff                           |........|\n"
               "00000048\n");
-    // The block of the format marker holds an erased record.
+    // The block of the format marker holds an erased record of no bytes.
     EXPECT_EQ(romctl({"read", "1", "--block", "0", "--length", "2"}).out, "\xFF\xFF");
-    const Outcome saved = romctl({"read", "1", "--length", "9", "--out", "record.bin"});
+    EXPECT_EQ(romctl({"read", "1", "--block", "0"}).out, "");
+    const Outcome saved = romctl({"read", "1", "--out", "record.bin"});
     EXPECT_EQ(saved.status, 0);
     EXPECT_EQ(saved.out, "");
     EXPECT_EQ(fileBytes(dir.path() / "record.bin"), BytesOf("version 1"));
@@ -73,8 +74,42 @@ TEST_F(RomctlTest, WriteStoresTheRecordAndReadGivesItBack) {
               "verify; romctl inspect 1 shows the blocks\n");
 }
 
+TEST_F(RomctlTest, ReadFindsTheRecordsOwnLengthFromItsChecksum) {
+    // The checksum of "tail \x89L" stays the same with any number of 0xFF bytes after it.
+    const std::string shorter("tail \x89L", 7);
+    struct Case {
+        int area;
+        std::string written;
+        std::string printed;
+    };
+    const Case cases[] = {
+        {1, "version 1", "version 1"},
+        {2, "", ""},
+        {3, "ab\xFF\xFF\xFF", "ab\xFF\xFF\xFF"},
+        {4, "\xFF\xFF", "\xFF\xFF"},
+        {5, std::string(8183, 'M') + "\xFF", std::string(8183, 'M') + "\xFF"},
+        {6, shorter + "\xFF", shorter},
+        {31, std::string(65520, 'L') + std::string(8, '\xFF'), std::string(65520, 'L') + std::string(8, '\xFF')},
+    };
+    for (const Case& c : cases) {
+        const std::string area = std::to_string(c.area);
+        SCOPED_TRACE("area " + area);
+        ASSERT_EQ(romctl({"write", area}, c.written).status, 0);
+        const Outcome read = romctl({"read", area});
+        EXPECT_EQ(read.status, 0) << read.err;
+        EXPECT_TRUE(read.out == c.printed) << read.out.size() << " bytes";
+        EXPECT_TRUE(romctl({"read", area, "--block", "1"}).out == c.printed);
+    }
+    // Both lengths make the same block; --length tells them apart.
+    EXPECT_EQ(romctl({"read", "6", "--length", "8"}).out, shorter + "\xFF");
+    // A blank area reads as the format marker that the read writes, a record of no bytes.
+    const Outcome blank = romctl({"read", "7"});
+    EXPECT_EQ(blank.status, 0);
+    EXPECT_EQ(blank.out, "");
+}
+
 TEST_F(RomctlTest, TheLastAreaLivesOnTheSecondNodeWithLargerRecords) {
-    std::ofstream(dir.path() / "large.bin", std::ios::binary) << std::string(65528, 'L');
+    put("large.bin", std::string(65528, 'L'));
     const Outcome write = romctl({"write", "31", "large.bin"});
     EXPECT_EQ(write.status, 0) << write.err;
     const Bytes onFlash = image(kSecond);
@@ -84,7 +119,7 @@ TEST_F(RomctlTest, TheLastAreaLivesOnTheSecondNodeWithLargerRecords) {
 }
 
 TEST_F(RomctlTest, RecordsLongerThanTheAreaTakesAreRefusedBeforeAnythingIsWritten) {
-    std::ofstream(dir.path() / "long.bin", std::ios::binary) << std::string(8185, 'x');
+    put("long.bin", std::string(8185, 'x'));
     const Outcome first = romctl({"write", "1", "long.bin"});
     EXPECT_EQ(first.status, 2);
     EXPECT_EQ(first.err,
@@ -262,11 +297,17 @@ TEST_F(RomctlTest, InspectShowsEveryBlockStateAndChangesNothing) {
               "  sector 0: CCWR?!..........................\n"
               "  sector 1: ................................\n"
               "  not blank: sectors 0 1\n"
+              "  block  length\n"
+              "      0  format marker\n"
+              "      1  9\n"
+              "      5  does not verify\n"
               "area 31: /dev/mtd_backup2 at 0x0, 2 sectors of 8 blocks of 65536 bytes\n"
               "  current block: 9\n"
               "  sector 0: ........\n"
               "  sector 1: .C......\n"
-              "  not blank: sector 1\n");
+              "  not blank: sector 1\n"
+              "  block  length\n"
+              "      9  4\n");
     EXPECT_TRUE(image(kMain) == main);
     EXPECT_TRUE(image(kSecond) == second);
     EXPECT_EQ(fileBytes(flash / "mtd_backup.img.wear"), wear);
@@ -274,10 +315,10 @@ TEST_F(RomctlTest, InspectShowsEveryBlockStateAndChangesNothing) {
     const Outcome all = romctl({"inspect"});
     EXPECT_EQ(all.status, 0);
     EXPECT_NE(all.out.find("area 30: /dev/mtd_backup at 0xe80000,"), std::string::npos);
-    EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 2 + 30 * 5 + 5);
+    EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 2 + 30 * 5 + 4 + 5 + 2);
     EXPECT_TRUE(image(kMain) == main);
     // The store reads the block that inspect calls current.
-    EXPECT_EQ(romctl({"read", "1", "--length", "9"}).out, "version 1");
+    EXPECT_EQ(romctl({"read", "1"}).out, "version 1");
 }
 
 TEST_F(RomctlTest, VerbosePrintsTheStoresLogLines) {

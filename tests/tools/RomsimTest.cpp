@@ -107,7 +107,7 @@ TEST_F(RomsimTest, ExitStatusTellsHowTheProgramEnded) {
     const Outcome missing = romsim({"--", "no-such-program"});
     EXPECT_EQ(missing.status, 127);
     EXPECT_EQ(missing.err, "romsim: cannot run no-such-program: No such file or directory\n");
-    std::ofstream(dir.path() / "plain.txt") << "not a program";
+    put("plain.txt", "not a program");
     const Outcome plain = romsim({"--", "./plain.txt"});
     EXPECT_EQ(plain.status, 126);
     EXPECT_EQ(plain.err, "romsim: cannot run ./plain.txt: Permission denied\n");
