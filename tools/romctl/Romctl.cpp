@@ -192,7 +192,7 @@ void Romctl::load(const CommandLine& line) {
         try {
             store(entries[i].area, entries[i].record);
         } catch (const Failure& failure) {
-            const std::string written = i == 0 ? "" : "; the lines before it were written";
+            const std::string written = i == 0 ? "" : "; the lines above it were written";
             throw Failure(failure.status(), manifest.where(entries[i].line) + ": " + failure.what() + written);
         }
     }
