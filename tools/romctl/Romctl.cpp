@@ -125,7 +125,7 @@ int Romctl::ownLength(int area, int block, const std::vector<unsigned char>& reg
         check.Add(region.data(), static_cast<int>(region.size()));
         iLength = check.RecordLength();
     }
-    // The store did not lock the node for this second look: another writer may have come between.
+    // The store's read and this look at the headers open the node apart: a writer may have come between.
     if (iLength < 0) throw Failure(kExitFailed, what + ": the record changed while it was read; read it again");
     return iLength;
 }
