@@ -89,6 +89,10 @@ BlockState StateOf(const BlockHeader& header) {
     return kBlockOther;
 }
 
+bool IsFormatMarker(const BlockHeader& header) {
+    return header.uiStatus == kFormatMarker.uiStatus && header.uiCrc == kFormatMarker.uiCrc;
+}
+
 unsigned int DecodeWord(const unsigned char* pBytes) {
     return static_cast<unsigned int>(pBytes[0]) << 24 | static_cast<unsigned int>(pBytes[1]) << 16 |
            static_cast<unsigned int>(pBytes[2]) << 8 | pBytes[3];

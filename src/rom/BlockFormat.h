@@ -42,6 +42,8 @@ enum BlockState {
 };
 
 BlockState StateOf(const BlockHeader& header);
+// True for the header of the format marker: committed, with no checksum word.
+bool IsFormatMarker(const BlockHeader& header);
 
 unsigned int DecodeWord(const unsigned char* pBytes);
 void EncodeWord(unsigned int uiWord, unsigned char* pBytes);

@@ -2,6 +2,10 @@
 // the bytes that end up on flash.
 #include "ToolTest.h"
 
+#include <cstdio>
+#include <map>
+#include <set>
+
 namespace {
 
 const char kMain[] = "mtd_backup.img";
@@ -46,10 +50,10 @@ TEST_F(RomctlTest, WriteStoresTheRecordAndReadGivesItBack) {
     EXPECT_TRUE(image(kMain) == expected);
     EXPECT_EQ(image(kSecond), ones(kSecondSize));
 
-    EXPECT_EQ(romctl({"read", "1", "--length", "9"}).out, "version 1");
-    const Outcome whole = romctl({"read", "1"});
-    EXPECT_EQ(whole.status, 0);
-    EXPECT_EQ(whole.out, "version 1" + std::string(8184 - 9, '\xFF'));
+    const Outcome own = romctl({"read", "1"});
+    EXPECT_EQ(own.status, 0);
+    EXPECT_EQ(own.out, "version 1");
+    EXPECT_EQ(romctl({"read", "1", "--length", "8184"}).out, "version 1" + std::string(8184 - 9, '\xFF'));
     EXPECT_EQ(romctl({"read", "1", "--length", "0x9", "--hex"}).out,
               "00000000  76 65 72 73 69 6f 6e 20  31                       |version 1|\n00000009\n");
     EXPECT_EQ(romctl({"read", "1", "--length", "72", "--hex"}).out,
@@ -58,9 +62,10 @@ TEST_F(RomctlTest, WriteStoresTheRecordAndReadGivesItBack) {
               "*\n"
               "00000040  ff ff ff ff ff ff ff ff                           |........|\n"
               "00000048\n");
-    // The block of the format marker holds an erased record.
+    // The block of the format marker holds an erased record of no bytes.
     EXPECT_EQ(romctl({"read", "1", "--block", "0", "--length", "2"}).out, "\xFF\xFF");
-    const Outcome saved = romctl({"read", "1", "--length", "9", "--out", "record.bin"});
+    EXPECT_EQ(romctl({"read", "1", "--block", "0"}).out, "");
+    const Outcome saved = romctl({"read", "1", "--out", "record.bin"});
     EXPECT_EQ(saved.status, 0);
     EXPECT_EQ(saved.out, "");
     EXPECT_EQ(fileBytes(dir.path() / "record.bin"), BytesOf("version 1"));
@@ -73,8 +78,42 @@ TEST_F(RomctlTest, WriteStoresTheRecordAndReadGivesItBack) {
               "verify; romctl inspect 1 shows the blocks\n");
 }
 
+TEST_F(RomctlTest, ReadFindsTheRecordsOwnLengthFromItsChecksum) {
+    // The checksum of "tail \x89L" stays the same with any number of 0xFF bytes after it.
+    const std::string shorter("tail \x89L", 7);
+    struct Case {
+        int area;
+        std::string written;
+        std::string printed;
+    };
+    const Case cases[] = {
+        {1, "version 1", "version 1"},
+        {2, "", ""},
+        {3, "ab\xFF\xFF\xFF", "ab\xFF\xFF\xFF"},
+        {4, "\xFF\xFF", "\xFF\xFF"},
+        {5, std::string(8183, 'M') + "\xFF", std::string(8183, 'M') + "\xFF"},
+        {6, shorter + "\xFF", shorter},
+        {31, std::string(65520, 'L') + std::string(8, '\xFF'), std::string(65520, 'L') + std::string(8, '\xFF')},
+    };
+    for (const Case& c : cases) {
+        const std::string area = std::to_string(c.area);
+        SCOPED_TRACE("area " + area);
+        ASSERT_EQ(romctl({"write", area}, c.written).status, 0);
+        const Outcome read = romctl({"read", area});
+        EXPECT_EQ(read.status, 0) << read.err;
+        EXPECT_TRUE(read.out == c.printed) << read.out.size() << " bytes";
+        EXPECT_TRUE(romctl({"read", area, "--block", "1"}).out == c.printed);
+    }
+    // Both lengths make the same block; --length tells them apart.
+    EXPECT_EQ(romctl({"read", "6", "--length", "8"}).out, shorter + "\xFF");
+    // A blank area reads as the format marker that the read writes, a record of no bytes.
+    const Outcome blank = romctl({"read", "7"});
+    EXPECT_EQ(blank.status, 0);
+    EXPECT_EQ(blank.out, "");
+}
+
 TEST_F(RomctlTest, TheLastAreaLivesOnTheSecondNodeWithLargerRecords) {
-    std::ofstream(dir.path() / "large.bin", std::ios::binary) << std::string(65528, 'L');
+    put("large.bin", std::string(65528, 'L'));
     const Outcome write = romctl({"write", "31", "large.bin"});
     EXPECT_EQ(write.status, 0) << write.err;
     const Bytes onFlash = image(kSecond);
@@ -84,7 +123,7 @@ TEST_F(RomctlTest, TheLastAreaLivesOnTheSecondNodeWithLargerRecords) {
 }
 
 TEST_F(RomctlTest, RecordsLongerThanTheAreaTakesAreRefusedBeforeAnythingIsWritten) {
-    std::ofstream(dir.path() / "long.bin", std::ios::binary) << std::string(8185, 'x');
+    put("long.bin", std::string(8185, 'x'));
     const Outcome first = romctl({"write", "1", "long.bin"});
     EXPECT_EQ(first.status, 2);
     EXPECT_EQ(first.err,
@@ -161,9 +200,25 @@ TEST_F(RomctlTest, BusyNodeIsReportedAndNothingIsWritten) {
     const Outcome inspect = romctl({"inspect", "1"}, "", busy);
     EXPECT_EQ(inspect.status, 3);
     EXPECT_EQ(inspect.err, "romctl: cannot open /dev/mtd_backup: Device or resource busy\n");
+    // save reads every area before it writes anything.
+    const Outcome save = romctl({"save", "dump"}, "", busy);
+    EXPECT_EQ(save.status, 3);
+    EXPECT_EQ(save.err, "romctl: cannot open /dev/mtd_backup: Device or resource busy\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "dump"));
     EXPECT_EQ(image(kMain), ones(kMainSize));
     // The other node is not held.
     EXPECT_EQ(romctl({"write", "31"}, "free", busy).status, 0);
+
+    // load stops at the first write that fails.
+    put("first.bin", "first");
+    put("both.manifest", "1 first.bin\n31 first.bin\n");
+    const Outcome load = romctl({"load", "both.manifest"}, "", {"NORSIM_BUSY=/dev/mtd_backup2"});
+    EXPECT_EQ(load.status, 3);
+    EXPECT_EQ(load.err,
+              "romctl: both.manifest:2: write area 31: busy (-2): another holder has /dev/mtd_backup2 open; nothing "
+              "was done, try again later; the lines above it were written\n");
+    EXPECT_EQ(romctl({"read", "1"}).out, "first");
+    EXPECT_EQ(romctl({"read", "31"}).out, "free");
 }
 
 TEST_F(RomctlTest, EraseAndInitChangeTheSelectedAreasOnly) {
@@ -262,11 +317,17 @@ TEST_F(RomctlTest, InspectShowsEveryBlockStateAndChangesNothing) {
               "  sector 0: CCWR?!..........................\n"
               "  sector 1: ................................\n"
               "  not blank: sectors 0 1\n"
+              "  block  length\n"
+              "      0  format marker\n"
+              "      1  9\n"
+              "      5  does not verify\n"
               "area 31: /dev/mtd_backup2 at 0x0, 2 sectors of 8 blocks of 65536 bytes\n"
               "  current block: 9\n"
               "  sector 0: ........\n"
               "  sector 1: .C......\n"
-              "  not blank: sector 1\n");
+              "  not blank: sector 1\n"
+              "  block  length\n"
+              "      9  4\n");
     EXPECT_TRUE(image(kMain) == main);
     EXPECT_TRUE(image(kSecond) == second);
     EXPECT_EQ(fileBytes(flash / "mtd_backup.img.wear"), wear);
@@ -274,10 +335,158 @@ TEST_F(RomctlTest, InspectShowsEveryBlockStateAndChangesNothing) {
     const Outcome all = romctl({"inspect"});
     EXPECT_EQ(all.status, 0);
     EXPECT_NE(all.out.find("area 30: /dev/mtd_backup at 0xe80000,"), std::string::npos);
-    EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 2 + 30 * 5 + 5);
+    EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 2 + 30 * 5 + 4 + 5 + 2);
     EXPECT_TRUE(image(kMain) == main);
     // The store reads the block that inspect calls current.
-    EXPECT_EQ(romctl({"read", "1", "--length", "9"}).out, "version 1");
+    EXPECT_EQ(romctl({"read", "1"}).out, "version 1");
+}
+
+// The manifest that save writes when the areas of `saved` hold records and no other area does.
+std::string SavedManifest(const std::set<int>& saved) {
+    std::string manifest = "# The current record of each area, saved by romctl save; romctl load writes them back.\n";
+    for (int area = 1; area <= 31; ++area) {
+        char name[16];
+        std::snprintf(name, sizeof(name), "area-%02d.bin", area);
+        manifest += saved.count(area) != 0 ? std::to_string(area) + " " + name + "\n"
+                                           : "# area " + std::to_string(area) + ": no record\n";
+    }
+    return manifest;
+}
+
+TEST_F(RomctlTest, LoadMakesAFactoryImageThatSaveReadsBackByteForByte) {
+    const std::map<int, std::string> records = {
+        {1, "baud=115200"},
+        {2, "ab\xFF\xFF\xFF"},
+        {3, ""},
+        {6, std::string("tail \x89L\xFF", 8)},
+        {30, std::string(8183, 'M') + "\xFF"},
+        {31, std::string(65520, 'L') + std::string(8, '\xFF')},
+    };
+    put("factory/settings.bin", records.at(1));
+    put("factory/records/two.bin", records.at(2));
+    put("factory/empty.bin", records.at(3));
+    put("factory/two-lengths.bin", records.at(6));
+    put("factory/largest.bin", records.at(30));
+    put("second.bin", records.at(31));
+    // Relative files lie beside the manifest; an absolute one anywhere.
+    put("factory/factory.manifest", "# factory records\n"
+                                    "31 " + (dir.path() / "second.bin").string() + "\n"
+                                    "\n"
+                                    "  1   settings.bin\n"
+                                    "2 records/two.bin\n"
+                                    "   # the largest record of the first node\n"
+                                    "0x1e largest.bin\n"
+                                    "3 empty.bin\n"
+                                    "6 two-lengths.bin\n");
+    const Outcome load = romsim({"--dir", "out", "--", ROMCTL, "load", "factory/factory.manifest"});
+    EXPECT_EQ(load.status, 0) << load.err;
+    EXPECT_EQ(load.out, "");
+    const Bytes main = fileBytes(dir.path() / "out" / kMain), second = fileBytes(dir.path() / "out" / kSecond);
+    EXPECT_TRUE(Bytes(second.begin() + kSecondBlock, second.begin() + 2 * kSecondBlock) ==
+                committedBlock(records.at(31)));
+    const Bytes first = committedBlock(records.at(1));
+    EXPECT_TRUE(Bytes(main.begin() + kBlock, main.begin() + kBlock + first.size()) == first);
+
+    const Outcome save = romsim({"--dir", "out", "--", ROMCTL, "save", "dump"});
+    EXPECT_EQ(save.status, 0) << save.err;
+    EXPECT_EQ(save.out, "");
+    EXPECT_EQ(save.err, "");
+    EXPECT_EQ(text("dump/romstore.manifest"), SavedManifest({1, 2, 3, 6, 30, 31}));
+    // Area 6's record has the checksum of its first 7 bytes too: save keeps those, the same block.
+    std::map<int, std::string> saved = records;
+    saved[6].pop_back();
+    for (const auto& [area, record] : saved) {
+        SCOPED_TRACE("area " + std::to_string(area));
+        char name[32];
+        std::snprintf(name, sizeof(name), "dump/area-%02d.bin", area);
+        EXPECT_TRUE(text(name) == record);
+    }
+    // Saving changed nothing, and the saved records load into the same image.
+    EXPECT_TRUE(fileBytes(dir.path() / "out" / kMain) == main);
+    EXPECT_TRUE(fileBytes(dir.path() / "out" / kSecond) == second);
+    const Outcome copy = romsim({"--dir", "copy", "--", ROMCTL, "load", "dump/romstore.manifest"});
+    EXPECT_EQ(copy.status, 0) << copy.err;
+    EXPECT_TRUE(fileBytes(dir.path() / "copy" / kMain) == main);
+    EXPECT_TRUE(fileBytes(dir.path() / "copy" / kSecond) == second);
+}
+
+TEST_F(RomctlTest, LoadRefusesABadManifestLineBeforeItWritesAnything) {
+    put("good.bin", "good");
+    put("long.bin", std::string(8185, 'x'));
+    put("huge.bin", std::string(65529, 'x'));
+    std::filesystem::create_directory(dir.path() / "folder");
+    const char kNothing[] = "; nothing was written\n";
+    struct Case {
+        std::string manifest;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"1 good.bin\n32 good.bin\n", 2, "romctl: bad.manifest:2: area 32 is out of range 1..31"},
+        {"1 good.bin\n0 good.bin\n", 2, "romctl: bad.manifest:2: area 0 is out of range 1..31"},
+        {"1 good.bin\nx good.bin\n", 2, "romctl: bad.manifest:2: area \"x\" is not a number"},
+        {"1 good.bin\n# again\n0x1 good.bin\n", 2,
+         "romctl: bad.manifest:3: area 1 is named again, first on line 1"},
+        {"1 good.bin\n2 missing.bin\n", 1,
+         "romctl: bad.manifest:2: cannot open missing.bin: No such file or directory"},
+        {"1 good.bin\n2 folder\n", 1, "romctl: bad.manifest:2: cannot read folder: Is a directory"},
+        {"1 good.bin\n2 long.bin\n", 2,
+         "romctl: bad.manifest:2: a record of 8185 bytes is longer than area 2's largest record of 8184 bytes"},
+        {"1 good.bin\n31 huge.bin\n", 2,
+         "romctl: bad.manifest:2: a record of 65529 bytes is longer than area 31's largest record of 65528 bytes"},
+        {"1 good.bin\n2 good.bin # note\n", 2,
+         "romctl: bad.manifest:2: \"2 good.bin # note\" is not a pair of AREA and FILE"},
+        {"1 good.bin\n2\n", 2, "romctl: bad.manifest:2: \"2\" is not a pair of AREA and FILE"},
+    };
+    ASSERT_EQ(romctl({"write", "5"}, "kept").status, 0);
+    const Bytes main = image(kMain), second = image(kSecond);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.manifest);
+        put("bad.manifest", c.manifest);
+        const Outcome load = romctl({"load", "bad.manifest"});
+        EXPECT_EQ(load.status, c.status);
+        EXPECT_EQ(load.out, "");
+        EXPECT_EQ(load.err, c.err + kNothing);
+    }
+    const Outcome missing = romctl({"load", "missing.manifest"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "romctl: cannot open missing.manifest: No such file or directory\n");
+    EXPECT_TRUE(image(kMain) == main);
+    EXPECT_TRUE(image(kSecond) == second);
+}
+
+TEST_F(RomctlTest, SaveLeavesOutAreasWithoutARecordAndNeedsADirectoryItCanWrite) {
+    ASSERT_EQ(romctl({"write", "2"}, "two").status, 0);
+    // Area 1 formatted only; area 4 committed with another record's checksum.
+    ASSERT_EQ(romctl({"read", "1"}).status, 0);
+    Bytes forged = committedBlock("four");
+    forged.back() = 'X';
+    poke(kMain, 3 * kArea + kBlock, forged);
+
+    put("plain", "a file");
+    const std::pair<std::string, std::string> refused[] = {
+        {"no/dump", "romctl: cannot create the directory no/dump: its parent does not exist\n"},
+        {"plain", "romctl: cannot create the directory plain: File exists\n"},
+    };
+    for (const auto& [target, err] : refused) {
+        SCOPED_TRACE(target);
+        const Outcome save = romctl({"save", target});
+        EXPECT_EQ(save.status, 1);
+        EXPECT_EQ(save.err, err);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "no"));
+    EXPECT_EQ(text("plain"), "a file");
+
+    const Outcome save = romctl({"save", "dump"});
+    EXPECT_EQ(save.status, 0) << save.err;
+    std::string manifest = SavedManifest({2});
+    const std::string four = "# area 4: no record\n";
+    manifest.replace(manifest.find(four), four.size(), "# area 4: no record, no committed block verifies\n");
+    EXPECT_EQ(text("dump/romstore.manifest"), manifest);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() / "dump"),
+                            std::filesystem::directory_iterator()),
+              2);
+    EXPECT_EQ(text("dump/area-02.bin"), "two");
 }
 
 TEST_F(RomctlTest, VerbosePrintsTheStoresLogLines) {

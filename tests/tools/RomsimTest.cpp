@@ -107,7 +107,7 @@ TEST_F(RomsimTest, ExitStatusTellsHowTheProgramEnded) {
     const Outcome missing = romsim({"--", "no-such-program"});
     EXPECT_EQ(missing.status, 127);
     EXPECT_EQ(missing.err, "romsim: cannot run no-such-program: No such file or directory\n");
-    std::ofstream(dir.path() / "plain.txt") << "not a program";
+    put("plain.txt", "not a program");
     const Outcome plain = romsim({"--", "./plain.txt"});
     EXPECT_EQ(plain.status, 126);
     EXPECT_EQ(plain.err, "romsim: cannot run ./plain.txt: Permission denied\n");
@@ -138,6 +138,35 @@ TEST_F(RomsimTest, WrongCommandLinesAreRefused) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: romsim [--dir DIR]", 0), 0u) << help.out;
     EXPECT_EQ(romsim({"-h"}).out, help.out);
+}
+
+TEST_F(RomsimTest, AnImageOfAnotherSizeThanItsNodeIsRefusedAndNothingRuns) {
+    put("flash/mtd_backup.img", std::string(100, '\xFF'));
+    const Outcome run = romctl({"write", "31"}, "record");
+    EXPECT_EQ(run.status, 125);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "romsim: flash/mtd_backup.img holds 100 bytes, not the 15728640 of /dev/mtd_backup\n");
+    EXPECT_EQ(image("mtd_backup.img"), ones(100));
+    EXPECT_FALSE(std::filesystem::exists(flash / "mtd_backup2.img"));
+}
+
+TEST_F(RomsimTest, AnInstalledTreeWorksWhereverItIsMovedAndNeedsItsSimulator) {
+    const std::filesystem::path moved = dir.path() / "moved";
+    std::filesystem::copy(STAGE, moved, std::filesystem::copy_options::recursive);
+    const std::string movedRomsim = (moved / std::filesystem::relative(ROMSIM, STAGE)).string();
+    const std::string movedRomctl = (moved / std::filesystem::relative(ROMCTL, STAGE)).string();
+    const Outcome write = RunTool(dir.path(), {movedRomsim, "--", movedRomctl, "write", "1"}, "moved");
+    EXPECT_EQ(write.status, 0) << write.err;
+    EXPECT_EQ(romctl({"read", "1"}).out, "moved");
+
+    // Without its simulator romsim runs nothing: the program would reach the machine's own nodes.
+    const std::filesystem::path simulator = moved / std::filesystem::relative(NORSIM_LIBRARY, STAGE);
+    std::filesystem::remove(simulator);
+    std::filesystem::remove_all(flash);
+    const Outcome missing = RunTool(dir.path(), {movedRomsim, "--", movedRomctl, "write", "1"}, "lost");
+    EXPECT_EQ(missing.status, 125);
+    EXPECT_EQ(missing.err, "romsim: the simulator " + simulator.string() + " is missing\n");
+    EXPECT_FALSE(std::filesystem::exists(flash));
 }
 
 TEST_F(RomsimTest, RunsTheHostExampleOnTheImages) {

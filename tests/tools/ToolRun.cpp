@@ -12,14 +12,10 @@
 
 extern char** environ;
 
-namespace {
-
-std::string Text(const std::filesystem::path& file) {
+std::string FileText(const std::filesystem::path& file) {
     const Bytes bytes = fileBytes(file);
     return std::string(bytes.begin(), bytes.end());
 }
-
-}  // namespace
 
 Outcome RunTool(const std::filesystem::path& dir, const std::vector<std::string>& argv, const std::string& input,
                 const std::vector<std::string>& environment) {
@@ -57,5 +53,5 @@ Outcome RunTool(const std::filesystem::path& dir, const std::vector<std::string>
     int status = 0;
     if (waitpid(child, &status, 0) != child) throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return Outcome{code, Text(out), Text(err)};
+    return Outcome{code, FileText(out), FileText(err)};
 }

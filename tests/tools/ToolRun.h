@@ -16,3 +16,6 @@ struct Outcome {
 // kept in `dir` under names starting with "run.".
 Outcome RunTool(const std::filesystem::path& dir, const std::vector<std::string>& argv, const std::string& input = "",
                 const std::vector<std::string>& environment = {});
+
+// The bytes of a file, as text.
+std::string FileText(const std::filesystem::path& file);

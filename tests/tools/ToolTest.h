@@ -29,6 +29,13 @@ protected:
         return romsim(argv, input, environment);
     }
 
+    // A file of the scratch directory.
+    void put(const std::filesystem::path& name, const std::string& content) const {
+        std::filesystem::create_directories((dir.path() / name).parent_path());
+        std::ofstream(dir.path() / name, std::ios::binary) << content;
+    }
+    std::string text(const std::filesystem::path& name) const { return FileText(dir.path() / name); }
+
     Bytes image(const std::string& name) const { return fileBytes(flash / name); }
     // Bytes put straight into an image, as a cut or a fault could leave them.
     void poke(const std::string& name, std::uint32_t offset, const Bytes& bytes) const {

@@ -42,3 +42,10 @@ int AreaTable::largestRecord(int area) const {
     const int iLargest = geometry(area).blockSize - CRomDevice::HEADER_SIZE;
     return iLargest > 0 ? iLargest : 0;
 }
+
+std::string AreaTable::lengthProblem(int area, std::size_t length) const {
+    const int iLargest = largestRecord(area);
+    if (length <= static_cast<std::size_t>(iLargest)) return "";
+    return "a record of " + std::to_string(length) + " bytes is longer than area " + std::to_string(area) +
+           "'s largest record of " + std::to_string(iLargest) + " bytes";
+}

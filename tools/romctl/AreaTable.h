@@ -2,6 +2,7 @@
 // from the compiled-in device table.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "RomMgr.h"
@@ -28,6 +29,8 @@ public:
     int blocks(int area) const;
     // The block size less the header: the longest record that the area takes.
     int largestRecord(int area) const;
+    // Why a record of `length` bytes does not fit the area, naming both lengths; empty when it fits.
+    std::string lengthProblem(int area, std::size_t length) const;
 
 private:
     CRomMgr& m_store;

@@ -1,27 +1,27 @@
 #include "Inspector.h"
 
-#include <algorithm>
+#include <cstdio>
 #include <string>
-#include <vector>
 
+#include "AreaScan.h"
 #include "BlockFormat.h"
-#include "Failure.h"
-#include "NodeReader.h"
 
 namespace {
 
-char BlockState(const unsigned char* block, int blockSize) {
-    const BlockHeader header = BlockFormat::DecodeHeader(block);
-    switch (BlockFormat::StateOf(header)) {
+char StateMark(const AreaScan::Block& block) {
+    switch (BlockFormat::StateOf(block.header)) {
     case BlockFormat::kBlockFree: return '.';
     case BlockFormat::kBlockWritten: return 'W';
     case BlockFormat::kBlockRejected: return 'R';
     case BlockFormat::kBlockOther: return '?';
     case BlockFormat::kBlockCommitted: break;
     }
-    BlockFormat::RecordCheck check(header.uiCrc);
-    check.Add(block + BlockFormat::kHeaderSize, blockSize - BlockFormat::kHeaderSize);
-    return check.Trusted() ? 'C' : '!';
+    return block.recordLength >= 0 ? 'C' : '!';
+}
+
+std::string LengthText(const AreaScan::Block& block) {
+    if (block.recordLength < 0) return "does not verify";
+    return BlockFormat::IsFormatMarker(block.header) ? "format marker" : std::to_string(block.recordLength);
 }
 
 }  // namespace
@@ -32,33 +32,32 @@ void Inspector::printLegend(std::ostream& out) {
 }
 
 void Inspector::print(int area, std::ostream& out) const {
-    const AreaGeometry g = m_areas.geometry(area);
-    if (g.blockSize <= 0) throw Failure(kExitFailed, "area " + std::to_string(area) + " has no valid geometry");
+    const AreaScan scan(m_areas, area);
+    const AreaGeometry& g = scan.geometry();
     const int iSectors = g.areaSize / g.sectorSize;
     const int iBlocksPerSector = g.sectorSize / g.blockSize;
 
-    NodeReader node(g.node);
-    int iCurrent = -1;
-    std::vector<std::string> map;
-    std::vector<int> notBlank;
-    for (int s = 0; s < iSectors; ++s) {
-        std::vector<unsigned char> sector = node.read(g.offset + s * g.sectorSize, g.sectorSize);
-        std::string states;
-        for (int b = 0; b < iBlocksPerSector; ++b) {
-            states += BlockState(sector.data() + b * g.blockSize, g.blockSize);
-            if (states.back() == 'C') iCurrent = s * iBlocksPerSector + b;
-        }
-        map.push_back(states);
-        if (std::any_of(sector.begin(), sector.end(), [](unsigned char c) { return c != 0xFF; }))
-            notBlank.push_back(s);
-    }
-
     out << "area " << area << ": " << g.node << " at 0x" << std::hex << g.offset << std::dec << ", " << iSectors
         << " sectors of " << iBlocksPerSector << " blocks of " << g.blockSize << " bytes\n";
-    out << "  current block: " << (iCurrent >= 0 ? std::to_string(iCurrent) : "none") << "\n";
-    for (int s = 0; s < iSectors; ++s) out << "  sector " << s << ": " << map[s] << "\n";
+    out << "  current block: " << (scan.current() >= 0 ? std::to_string(scan.current()) : "none") << "\n";
+    std::string lengths;
+    for (int s = 0; s < iSectors; ++s) {
+        out << "  sector " << s << ": ";
+        for (int b = s * iBlocksPerSector; b < (s + 1) * iBlocksPerSector; ++b) {
+            const AreaScan::Block& block = scan.blocks()[b];
+            const char mark = StateMark(block);
+            out << mark;
+            if (mark != 'C' && mark != '!') continue;
+            char row[64];
+            std::snprintf(row, sizeof(row), "  %5d  %s\n", b, LengthText(block).c_str());
+            lengths += row;
+        }
+        out << "\n";
+    }
     // Worded so that the sector numbers cannot be read as a count.
+    const std::vector<int>& notBlank = scan.notBlankSectors();
     out << "  not blank: " << (notBlank.empty() ? "no sector" : notBlank.size() == 1 ? "sector" : "sectors");
     for (const int s : notBlank) out << " " << s;
     out << "\n";
+    if (!lengths.empty()) out << "  block  length\n" << lengths;
 }

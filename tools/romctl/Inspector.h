@@ -1,6 +1,5 @@
 // A read-only look at the blocks of an area. The store's own searches format a blank area and erase
-// one without a committed block, so the inspector reads the flash itself, through a read-only
-// descriptor, with the geometry of the area's device.
+// one without a committed block, so the inspector reads the flash itself (AreaScan).
 #pragma once
 
 #include <ostream>
@@ -14,8 +13,8 @@ public:
     // What the characters of a block map stand for; printed once before the areas.
     static void printLegend(std::ostream& out);
     // The area's current block (the highest committed block whose record verifies, the one that the
-    // store reads), its blocks by state sector by sector, and its sectors that are not blank. Throws a
-    // Failure when the node cannot be opened or read.
+    // store reads), its blocks by state sector by sector, its sectors that are not blank, and the
+    // record length of each committed block. Throws a Failure when the node cannot be opened or read.
     void print(int area, std::ostream& out) const;
 
 private:

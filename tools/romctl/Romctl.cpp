@@ -1,38 +1,26 @@
 #include "Romctl.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <iostream>
-#include <memory>
 #include <set>
 #include <sstream>
+#include <system_error>
 
+#include "AreaScan.h"
+#include "BlockFormat.h"
+#include "Directory.h"
 #include "Failure.h"
 #include "GeometryCheck.h"
+#include "Files.h"
 #include "HexDump.h"
 #include "Inspector.h"
+#include "Manifest.h"
 #include "NodeReader.h"
 #include "ResultText.h"
 
 namespace {
-
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-File OpenFile(const std::string& name, const char* mode) {
-    File file(std::fopen(name.c_str(), mode), &std::fclose);
-    if (!file) throw Failure(kExitFailed, "cannot open " + name + ": " + std::strerror(errno));
-    return file;
-}
-
-std::vector<unsigned char> ReadAll(std::FILE* in, const std::string& name) {
-    std::vector<unsigned char> bytes;
-    unsigned char chunk[65536];
-    size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof(chunk), in)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    if (std::ferror(in)) throw Failure(kExitFailed, "cannot read " + name + ": " + std::strerror(errno));
-    return bytes;
-}
 
 // Why `node` cannot be opened read-only, the way inspect opens it; empty when it can. The store tells
 // a missing node only by -1. Under romsim the node exists only inside the simulator, which interposes
@@ -61,6 +49,8 @@ void Romctl::run(const CommandLine& line) {
     if (command == "erase" || command == "init") return bulk(line, command);
     if (command == "inspect") return inspect(line);
     if (command == "info") return info(line);
+    if (command == "load") return load(line);
+    if (command == "save") return save(line);
     throw Failure(kExitUsage, "unknown command \"" + command + "\"; see romctl --help");
 }
 
@@ -75,25 +65,10 @@ void Romctl::write(const CommandLine& line) {
     Expect(line.operands(), 2, 3, "write AREA [FILE|-]");
     const int area = m_areas.parse(line.operands()[1]);
     const std::string name = line.operands().size() == 3 ? line.operands()[2] : "-";
-
-    std::vector<unsigned char> record;
-    if (name == "-") {
-        record = ReadAll(stdin, "standard input");
-    } else {
-        const File in = OpenFile(name, "rb");
-        record = ReadAll(in.get(), name);
-    }
-    const int iLargest = m_areas.largestRecord(area);
-    if (record.size() > static_cast<std::size_t>(iLargest))
-        throw Failure(kExitUsage, "a record of " + std::to_string(record.size()) + " bytes is longer than area " +
-                                      std::to_string(area) + "'s largest record of " + std::to_string(iLargest) +
-                                      " bytes; nothing was written");
-
-    // The store wants a buffer even for a record of no bytes.
-    unsigned char none = 0;
-    unsigned char* const data = record.empty() ? &none : record.data();
-    const int result = m_store.SetData(area, data, static_cast<int>(record.size()), true);
-    if (result != 0) refused("write area " + std::to_string(area), result, area);
+    std::vector<unsigned char> record = name == "-" ? ReadAll(stdin, "standard input") : ReadFile(name);
+    const std::string problem = m_areas.lengthProblem(area, record.size());
+    if (!problem.empty()) throw Failure(kExitUsage, problem + "; nothing was written");
+    store(area, std::move(record));
 }
 
 void Romctl::read(const CommandLine& line) {
@@ -101,7 +76,9 @@ void Romctl::read(const CommandLine& line) {
     Expect(line.operands(), 2, 2, "read AREA [--length N] [--block B] [--out FILE] [--hex]");
     const int area = m_areas.parse(line.operands()[1]);
     const int iLargest = m_areas.largestRecord(area);
-    const int length = line.has("--length") ? CommandLine::number(line.value("--length", ""), "--length") : iLargest;
+    // Without --length the whole record region is read, and the record's own length found in it.
+    const bool bOwnLength = !line.has("--length");
+    const int length = bOwnLength ? iLargest : CommandLine::number(line.value("--length", ""), "--length");
     if (length > iLargest)
         throw Failure(kExitUsage, "--length " + std::to_string(length) + " is longer than area " +
                                       std::to_string(area) + "'s largest record of " + std::to_string(iLargest) +
@@ -127,6 +104,7 @@ void Romctl::read(const CommandLine& line) {
         throw Failure(kExitFailed, what + ": read " + std::to_string(result) + " of " + std::to_string(length) +
                                        " bytes");
     record.resize(static_cast<std::size_t>(length));
+    if (bOwnLength) record.resize(static_cast<std::size_t>(ownLength(area, block, record, what)));
 
     const std::string outName = line.value("--out", "-");
     File out(stdout, [](std::FILE*) { return 0; });
@@ -135,13 +113,23 @@ void Romctl::read(const CommandLine& line) {
         std::ostringstream dump;
         WriteHexDump(record, dump);
         const std::string text = dump.str();
-        std::fwrite(text.data(), 1, text.size(), out.get());
-    } else {
-        std::fwrite(record.data(), 1, record.size(), out.get());
+        record.assign(text.begin(), text.end());
     }
-    if (std::fflush(out.get()) != 0 || std::ferror(out.get()))
-        throw Failure(kExitFailed, "cannot write " + (outName == "-" ? "standard output" : outName) + ": " +
-                                       std::strerror(errno));
+    WriteAll(out.get(), outName == "-" ? "standard output" : outName, record);
+}
+
+int Romctl::ownLength(int area, int block, const std::vector<unsigned char>& region, const std::string& what) const {
+    const AreaScan scan(m_areas, area);
+    const int iBlock = block >= 0 ? block : scan.current();
+    int iLength = -1;
+    if (iBlock >= 0) {
+        BlockFormat::RecordCheck check(scan.blocks()[iBlock].header.uiCrc);
+        check.Add(region.data(), static_cast<int>(region.size()));
+        iLength = check.RecordLength();
+    }
+    // The store's read and this look at the headers open the node apart: a writer may have come between.
+    if (iLength < 0) throw Failure(kExitFailed, what + ": the record changed while it was read; read it again");
+    return iLength;
 }
 
 void Romctl::bulk(const CommandLine& line, const std::string& command) {
@@ -206,6 +194,66 @@ void Romctl::info(const CommandLine& line) {
     std::string lines = mismatches.front();
     for (std::size_t i = 1; i < mismatches.size(); ++i) lines += "\nromctl: " + mismatches[i];
     throw Failure(kExitFailed, lines);
+}
+
+void Romctl::load(const CommandLine& line) {
+    line.allowOnly("load", {"--verbose"});
+    Expect(line.operands(), 2, 2, "load MANIFEST");
+    const Manifest manifest(line.operands()[1], m_areas);
+    const std::vector<Manifest::Entry>& entries = manifest.entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        try {
+            store(entries[i].area, entries[i].record);
+        } catch (const Failure& failure) {
+            const std::string written = i == 0 ? "" : "; the lines above it were written";
+            throw Failure(failure.status(), manifest.where(entries[i].line) + ": " + failure.what() + written);
+        }
+    }
+}
+
+void Romctl::save(const CommandLine& line) {
+    line.allowOnly("save", {"--verbose"});
+    Expect(line.operands(), 2, 2, "save DIR");
+    const std::string dir = line.operands()[1];
+    // Every area is read before anything is written, so that a node that cannot be read leaves DIR as it
+    // was. The flash is read as inspect reads it, so that saving changes nothing on it.
+    std::string manifest = "# The current record of each area, saved by romctl save; romctl load writes them back.\n";
+    std::vector<std::pair<std::string, std::vector<unsigned char>>> files;
+    const int iDigits = static_cast<int>(std::to_string(m_areas.last()).size());
+    for (int area = m_areas.first(); area <= m_areas.last(); ++area) {
+        const AreaScan scan(m_areas, area);
+        const int iCurrent = scan.current();
+        if (iCurrent < 0 || BlockFormat::IsFormatMarker(scan.blocks()[iCurrent].header)) {
+            const bool bDamaged = std::any_of(scan.blocks().begin(), scan.blocks().end(), [](const AreaScan::Block& b) {
+                return BlockFormat::StateOf(b.header) == BlockFormat::kBlockCommitted && b.recordLength < 0;
+            });
+            manifest += "# area " + std::to_string(area) + ": no record" +
+                        (bDamaged && iCurrent < 0 ? ", no committed block verifies" : "") + "\n";
+            continue;
+        }
+        char name[32];
+        std::snprintf(name, sizeof(name), "area-%0*d.bin", iDigits, area);
+        manifest += Manifest::Line(area, name);
+        files.emplace_back(name, scan.currentRecord());
+    }
+
+    MakeDirectory(dir);
+    // An earlier manifest goes before the first file is written, and the new one comes after the last,
+    // so that a manifest stands only beside the files of a save that finished.
+    const std::filesystem::path manifestPath = std::filesystem::path(dir) / kManifestName;
+    std::error_code error;
+    std::filesystem::remove(manifestPath, error);
+    if (error) throw Failure(kExitFailed, "cannot remove " + manifestPath.string() + ": " + error.message());
+    for (const auto& [name, record] : files) WriteFile((std::filesystem::path(dir) / name).string(), record);
+    WriteFile(manifestPath.string(), std::vector<unsigned char>(manifest.begin(), manifest.end()));
+}
+
+void Romctl::store(int area, std::vector<unsigned char> record) {
+    // The store wants a buffer even for a record of no bytes.
+    unsigned char none = 0;
+    unsigned char* const data = record.empty() ? &none : record.data();
+    const int result = m_store.SetData(area, data, static_cast<int>(record.size()), true);
+    if (result != 0) refused("write area " + std::to_string(area), result, area);
 }
 
 void Romctl::refused(const std::string& what, int result, int area) const {

@@ -11,6 +11,9 @@
 
 class Romctl {
 public:
+    // The name of the manifest that save writes into its directory.
+    static constexpr const char* kManifestName = "romstore.manifest";
+
     explicit Romctl(CRomMgr& store) : m_store(store), m_areas(store) {}
 
     // Runs the command that the first operand names.
@@ -24,6 +27,16 @@ private:
     void bulk(const CommandLine& line, const std::string& command);
     void inspect(const CommandLine& line);
     void info(const CommandLine& line);
+    // Writes the records that a manifest names, once every line of it has been checked.
+    void load(const CommandLine& line);
+    // Writes the current record of each area into a file of its own in a directory, and a manifest
+    // of them that load takes.
+    void save(const CommandLine& line);
+    // The record's own length in `region`, the whole record region that the store returned of the
+    // area's current block (block < 0) or of block `block`.
+    int ownLength(int area, int block, const std::vector<unsigned char>& region, const std::string& what) const;
+    // Stores `record` as the area's record; throws the Failure of a refusal.
+    void store(int area, std::vector<unsigned char> record);
     // Throws the Failure for a result of the store that is not a success, for the operation `what`
     // on `area`, with what romctl can tell of its reason.
     [[noreturn]] void refused(const std::string& what, int result, int area) const;

@@ -1,12 +1,14 @@
 #include "FlashImages.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <system_error>
+
+#include "Directory.h"
 
 namespace {
 
@@ -49,17 +51,21 @@ std::string FlashImages::nodesVariable() const {
 }
 
 void FlashImages::prepare(std::ostream& log) const {
-    // A missing parent is most likely a mistyped directory, not a wish for a new tree of them.
-    std::error_code error;
-    std::filesystem::create_directory(m_dir, error);
-    if (error == std::errc::no_such_file_or_directory)
-        throw std::runtime_error("cannot create the directory " + m_dir + ": its parent does not exist");
-    if (error) throw std::runtime_error("cannot create the directory " + m_dir + ": " + error.message());
+    MakeDirectory(m_dir);
     std::string fresh;
     for (const ImageNode& node : m_nodes) {
-        if (std::filesystem::exists(node.image)) continue;
-        const std::string image = std::filesystem::path(node.image).filename().string();
-        fresh += (fresh.empty() ? "" : ", ") + (std::filesystem::path(m_dir) / image).string();
+        const std::string image =
+            (std::filesystem::path(m_dir) / std::filesystem::path(node.image).filename()).string();
+        if (!std::filesystem::exists(node.image)) {
+            fresh += (fresh.empty() ? "" : ", ") + image;
+            continue;
+        }
+        // The simulator would leave out a node whose image it cannot use, and the program would reach
+        // the machine's own node of that name.
+        const std::uintmax_t size = std::filesystem::file_size(node.image);
+        if (size != node.node.size)
+            throw std::runtime_error(image + " holds " + std::to_string(size) + " bytes, not the " +
+                                     std::to_string(node.node.size) + " of " + node.node.path);
     }
     if (!fresh.empty()) log << "romsim: new erased flash images: " << fresh << "\n";
 }

@@ -23,7 +23,8 @@ public:
     // The nodes as the simulator's NORSIM_NODES variable names them.
     std::string nodesVariable() const;
     // Makes the directory of the images, but none of its parents, and says on `log` which images the
-    // simulator is about to create erased. Throws std::runtime_error when the directory cannot be made.
+    // simulator is about to create erased. Throws std::runtime_error when the directory cannot be made
+    // or an image has another size than its node.
     void prepare(std::ostream& log) const;
     // How often each sector of each node was erased, from the counts the simulator keeps beside the
     // images. Throws std::runtime_error when an image does not exist or its counts cannot be read.

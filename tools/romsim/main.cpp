@@ -55,6 +55,18 @@ std::optional<CutOptions> CutFrom(const CommandLine& line) {
     return cut;
 }
 
+// The simulator where the install puts it beside romsim, or where the build tree has it, both relative
+// to romsim's own file.
+std::filesystem::path FindSimulator() {
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    for (const char* relative : {ROMSIM_NORSIM_INSTALLED, ROMSIM_NORSIM_BUILT}) {
+        const std::filesystem::path library = (self / relative).lexically_normal();
+        if (std::filesystem::exists(library)) return library;
+    }
+    throw std::runtime_error("the simulator " + (self / ROMSIM_NORSIM_INSTALLED).lexically_normal().string() +
+                             " is missing");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,10 +84,9 @@ int main(int argc, char** argv) {
         const std::optional<CutOptions> cut = CutFrom(line);
         if (line.operands().empty()) throw std::invalid_argument("no command given; see romsim --help");
         // Without the simulator the program would reach whatever nodes of these names the machine has.
-        if (!std::filesystem::exists(ROMSIM_NORSIM))
-            throw std::runtime_error("the simulator " + std::string(ROMSIM_NORSIM) + " is missing");
+        const std::filesystem::path simulator = FindSimulator();
         images.prepare(std::cerr);
-        return Simulator(ROMSIM_NORSIM, images).run(line.operands(), cut);
+        return Simulator(simulator.string(), images).run(line.operands(), cut);
     } catch (const std::exception& error) {
         std::cerr << "romsim: " << error.what() << "\n";
         return kRomsimFailed;
