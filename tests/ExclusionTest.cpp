@@ -10,6 +10,7 @@
 
 #include "NorSim.h"
 #include "RomMgr.h"
+#include "TableFlash.h"
 #include "TableNodes.h"
 
 using Bytes = std::vector<unsigned char>;
@@ -108,4 +109,18 @@ TEST(Exclusion, ConcurrentProcessesNeverTearARecordNorLoseOne) {
     norsim::Flash::instance().remove(node.path);
     std::filesystem::remove(image);
     std::filesystem::remove(image + ".wear");
+}
+
+// The lock itself, with no race to win or lose: while one descriptor holds the node, any other open
+// of it is turned away at once, and so is a record call through it.
+TEST(Exclusion, AHeldNodeIsBusyToEveryOtherOpen) {
+    romtest::TableFlash flash;
+    CRomMgr holder, other;
+    Bytes record(10, 0x11);
+    ASSERT_EQ(holder.m_pRomDevice[0].DeviceOpen(), 0);
+    EXPECT_EQ(other.m_pRomDevice[0].DeviceOpen(), -2);
+    EXPECT_EQ(other.SetData(kSharedArea, record.data(), 10, true), -2);
+    EXPECT_EQ(flash.node(0).peek(0, kLargest + 8), Bytes(kLargest + 8, 0xFF));
+    EXPECT_EQ(holder.m_pRomDevice[0].DeviceClose(), 0);
+    EXPECT_EQ(other.SetData(kSharedArea, record.data(), 10, true), 0);
 }

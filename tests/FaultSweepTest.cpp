@@ -163,6 +163,14 @@ TEST(FaultSweep, EverySystemCallFailingOrShortLosesNoRecord) {
                 CRomMgr mgr;
                 result = s.operation(mgr);
             }
+            // The fault fell on the call it was aimed at: that call failed, or moved half its bytes.
+            const std::vector<norsim::Op> aimed = romtest::OpsOf(node, f.kind);
+            ASSERT_GT(aimed.size(), static_cast<std::size_t>(f.index));
+            const long landed = aimed[static_cast<std::size_t>(f.index)].result;
+            if (f.shortened)
+                EXPECT_EQ(landed, static_cast<long>(half));
+            else
+                EXPECT_LT(landed, 0);
             // A fault that the operation did not reach must not fall on the check below.
             if (f.shortened)
                 node.shortNext(f.kind, 0, 0);

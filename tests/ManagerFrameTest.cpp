@@ -66,7 +66,7 @@ TEST(ManagerFrame, RangeQueryRefusesNullPointersAndWritesNothing) {
     EXPECT_EQ(mgr.GetAreaRange(&value, nullptr), -1);
     EXPECT_EQ(value, 77);
     EXPECT_EQ(mgr.GetAreaRange(nullptr, nullptr), -1);
-    EXPECT_EQ(log.count(LOGLV_ERROR, "Invalid argument"), 3);
+    ASSERT_EQ(log.count(LOGLV_ERROR, "Invalid argument"), 3);
     EXPECT_EQ(log.lines()[0].function, "GetAreaRange");
     EXPECT_EQ(log.lines()[0].file, "RomMgr");
     EXPECT_EQ(log.lines()[0].tag, "RO");
