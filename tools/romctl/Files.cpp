@@ -23,7 +23,8 @@ std::vector<unsigned char> ReadAll(std::FILE* in, const std::string& name) {
 std::vector<unsigned char> ReadFile(const std::string& name) { return ReadAll(OpenFile(name, "rb").get(), name); }
 
 void WriteAll(std::FILE* out, const std::string& name, const std::vector<unsigned char>& bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    // An empty vector may hold no buffer at all, which fwrite must not be given.
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), out);
     if (std::fflush(out) != 0 || std::ferror(out))
         throw Failure(kExitFailed, "cannot write " + name + ": " + std::strerror(errno));
 }
