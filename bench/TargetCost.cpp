@@ -27,13 +27,30 @@ struct MeasuredCall {
     double flashUs;
 };
 
+using Call = std::function<bool(rombench::StoreOnFlash&)>;
 
+// A write of `length` bytes, as the benchmark makes them.
+Call WriteOf(int length) {
+    return [length](rombench::StoreOnFlash& f) {
+        Record record(static_cast<std::size_t>(length), 0x5A);
+        return f.store.SetData(f.area, record.data(), length, true) == 0;
+    };
+}
+
+// A read of the first 1024 bytes of the current record or, with a block, of that block's.
+Call ReadOf(int block = -1) {
+    return [block](rombench::StoreOnFlash& f) {
+        Record back(1024);
+        const int got = block < 0 ? f.store.GetData(f.area, back.data(), 1024)
+                                  : f.store.GetData(f.area, block, back.data(), 1024);
+        return got == 1024;
+    };
+}
 
 // Erases the area, runs `prepare`, then `call` between the marker's hits, with the node's log of that
 // call alone. The node is made once for all the calls: filling a new one would be most of the log.
-MeasuredCall Measure(const std::string& name, rombench::StoreOnFlash& flash,
-                     const std::function<bool(rombench::StoreOnFlash&)>& prepare,
-                     const std::function<bool(rombench::StoreOnFlash&)>& call) {
+MeasuredCall Measure(const std::string& name, rombench::StoreOnFlash& flash, const Call& prepare,
+                     const Call& call) {
     flash.node->poke(0, Record(static_cast<std::size_t>(flash.info.iAreaSize), 0xFF));
     if (!prepare(flash)) fprintf(stderr, "target_cost: %s: preparing failed\n", name.c_str());
     flash.node->clearOps();
@@ -55,25 +72,11 @@ std::vector<MeasuredCall> MeasureAll() {
         rombench::StoreOnFlash flash(row);
         // The first write formats the area and fills block 1, so the measured one fills block 2 and
         // stays in its sector: it probes the next sector instead of erasing one.
-        for (int length : {16, 1024, largest}) {
-            const auto write = [length](rombench::StoreOnFlash& f) {
-                Record record(static_cast<std::size_t>(length), 0x5A);
-                return f.store.SetData(f.area, record.data(), length, true) == 0;
-            };
-            calls.push_back(Measure("SetData " + node + ", " + std::to_string(length) + " B", flash, write, write));
-        }
-        const auto write1k = [](rombench::StoreOnFlash& f) {
-            Record record(1024, 0x5A);
-            return f.store.SetData(f.area, record.data(), 1024, true) == 0;
-        };
-        calls.push_back(Measure("GetData " + node + ", 1024 B", flash, write1k, [](rombench::StoreOnFlash& f) {
-            Record back(1024);
-            return f.store.GetData(f.area, back.data(), 1024) == 1024;
-        }));
-        calls.push_back(Measure("GetData by block " + node + ", 1024 B", flash, write1k, [](rombench::StoreOnFlash& f) {
-            Record back(1024);
-            return f.store.GetData(f.area, 1, back.data(), 1024) == 1024;
-        }));
+        for (int length : {16, 1024, largest})
+            calls.push_back(Measure("SetData " + node + ", " + std::to_string(length) + " B", flash,
+                                    WriteOf(length), WriteOf(length)));
+        calls.push_back(Measure("GetData " + node + ", 1024 B", flash, WriteOf(1024), ReadOf()));
+        calls.push_back(Measure("GetData by block " + node + ", 1024 B", flash, WriteOf(1024), ReadOf(1)));
         calls.push_back(Measure("EraseArea " + node, flash, nothing,
                                 [](rombench::StoreOnFlash& f) { return f.store.EraseArea(f.mask()) == 0; }));
         const auto initialize = [](rombench::StoreOnFlash& f) { return f.store.InitializeArea(f.mask()) == 0; };
