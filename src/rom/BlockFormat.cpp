@@ -113,16 +113,7 @@ void EncodeHeader(const BlockHeader& header, unsigned char* pBytes) {
     EncodeWord(header.uiCrc, pBytes + kCrcOffset);
 }
 
-bool IsErased(const unsigned char* pBytes, int length) {
-    int i = 0;
-    for (; i < length && !IsAligned(pBytes + i); ++i)
-        if (pBytes[i] != 0xFF) return false;
-    for (; i + kErasedStep <= length; i += kErasedStep)
-        if (!StepErased(pBytes + i)) return false;
-    for (; i < length; ++i)
-        if (pBytes[i] != 0xFF) return false;
-    return true;
-}
+bool IsErased(const unsigned char* pBytes, int length) { return ErasedTailStart(pBytes, length) == 0; }
 
 unsigned short Crc16(const unsigned char* pData, int length, unsigned short seed) {
     unsigned short usCrc = Swapped(seed);
