@@ -80,6 +80,7 @@ private:
     FlashAccess EraseAt(int offset, int length);
     FlashAccess ProgramWord(int offset, unsigned int word);
     bool ReadHeader(const char* pszCaller, int offset, BlockHeader* header, unsigned int preset);
+    bool StatusReadsBack(int offset, unsigned int uiStatus);
     bool WriteFormatMarker(int area);
     bool IsFormatTrusted(const char* pszCaller, int area);
     BlockTrust VerifyBlock(int area, int block, const BlockHeader& header);

@@ -141,12 +141,26 @@ struct Node::Impl {
     std::vector<std::uint64_t> erases;
     std::uint64_t overwrites = 0;
     std::array<Fault, static_cast<std::size_t>(OpKind::Erase) + 1> faults{};
+    // Worn cells: bits that no program clears, bits that no erase sets, and erase blocks that no
+    // longer erase, by offset.
+    std::map<std::uint32_t, std::uint8_t> stuckAtOne;
+    std::map<std::uint32_t, std::uint8_t> stuckAtZero;
+    std::vector<std::uint32_t> wornOut;
+    struct ProgramFault {
+        std::uint32_t offset;
+        std::uint32_t length;
+        std::uint32_t stored;
+    };
+    std::optional<ProgramFault> programFault;
 
 private:
     std::int64_t erase(std::uint32_t start, std::uint32_t length);
     // Every program and every erase reaches the flash through these two.
     void store(std::uint32_t offset, const std::uint8_t* data, std::size_t count);
     void wipe(std::uint32_t start, std::uint32_t length);
+    bool isWornOut(std::uint32_t start, std::uint32_t length) const;
+    // Takes the program fault when it falls on this call: the bytes the program stores.
+    std::optional<std::uint32_t> takeProgramFault(std::int64_t position, std::size_t count);
     // What a cut erase leaves of its range.
     void interruptErase(std::uint32_t start, std::uint32_t length, const PowerCut& cut);
     // Ends the process when the cut came from the environment; otherwise the call fails.

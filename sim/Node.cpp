@@ -72,6 +72,11 @@ std::int64_t Node::Impl::program(std::int64_t position, const void* data, std::s
         record(OpKind::Program, position, count, -EIO);
         return powerFails();
     }
+    if (const std::optional<std::uint32_t> stored = takeProgramFault(position, count)) {
+        store(static_cast<std::uint32_t>(position), static_cast<const std::uint8_t*>(data), *stored);
+        record(OpKind::Program, position, count, -EIO);
+        return -EIO;
+    }
     std::int64_t result = -EIO;
     if (!takeFailure(OpKind::Program, count)) {
         const std::size_t limit = takeLimit(OpKind::Program, count);
@@ -137,7 +142,7 @@ std::int64_t Node::Impl::erase(std::uint32_t start, std::uint32_t length) {
         return powerFails();
     }
     std::int64_t result = -EIO;
-    if (!takeFailure(OpKind::Erase, length)) {
+    if (!takeFailure(OpKind::Erase, length) && !(valid && isWornOut(start, length))) {
         result = -EINVAL;
         if (valid) {
             wipe(start, length);
@@ -156,11 +161,27 @@ void Node::Impl::store(std::uint32_t offset, const std::uint8_t* data, std::size
         overwrote = overwrote || flash[i] != erased;
         flash[i] &= data[i];
     }
+    for (auto cell = stuckAtOne.lower_bound(offset); cell != stuckAtOne.end() && cell->first < offset + count; ++cell)
+        storage.data()[cell->first] |= cell->second;
     if (overwrote) ++overwrites;
+}
+
+bool Node::Impl::isWornOut(std::uint32_t start, std::uint32_t length) const {
+    return std::any_of(wornOut.begin(), wornOut.end(),
+                       [&](std::uint32_t offset) { return offset >= start && offset - start < length; });
+}
+
+std::optional<std::uint32_t> Node::Impl::takeProgramFault(std::int64_t position, std::size_t count) {
+    if (!programFault || programFault->offset != position || programFault->length != count) return std::nullopt;
+    const std::uint32_t stored = std::min<std::uint32_t>(programFault->stored, static_cast<std::uint32_t>(count));
+    programFault.reset();
+    return stored;
 }
 
 void Node::Impl::wipe(std::uint32_t start, std::uint32_t length) {
     std::memset(storage.data() + start, erased, length);
+    for (auto cell = stuckAtZero.lower_bound(start); cell != stuckAtZero.end() && cell->first < start + length; ++cell)
+        storage.data()[cell->first] &= static_cast<std::uint8_t>(~cell->second);
     for (std::uint32_t sector = start / eraseSize; sector < (start + length) / eraseSize; ++sector) {
         ++erases[sector];
         if (wear) {
@@ -312,6 +333,23 @@ void Node::shortNext(OpKind kind, std::uint32_t bytes, int count, int after, std
     fault.shortAfter = after;
     fault.shortBytes = bytes;
     fault.shortLength = length;
+}
+
+void Node::wearOut(std::uint32_t offset) {
+    const auto lock = Registry::instance().lock();
+    m_impl->checkRange(offset, 1);
+    m_impl->wornOut.push_back(offset);
+}
+
+void Node::stick(std::uint32_t offset, std::uint8_t mask, bool atOne) {
+    const auto lock = Registry::instance().lock();
+    m_impl->checkRange(offset, 1);
+    (atOne ? m_impl->stuckAtOne : m_impl->stuckAtZero)[offset] |= mask;
+}
+
+void Node::failProgram(std::uint32_t offset, std::uint32_t length, std::uint32_t stored) {
+    const auto lock = Registry::instance().lock();
+    m_impl->programFault = Impl::ProgramFault{offset, length, stored};
 }
 
 const std::vector<Op>& Node::ops() const { return m_impl->ops; }

@@ -56,6 +56,15 @@ public:
     void shortNext(OpKind kind, std::uint32_t bytes, int count = 1, int after = 0,
                    std::optional<std::uint32_t> length = std::nullopt);
 
+    // Worn flash, for the rest of the node's life; each call adds to the wear. Every erase whose
+    // range holds `offset` fails with EIO from now on and leaves its bytes.
+    void wearOut(std::uint32_t offset);
+    // The bits of `mask` in the byte at `offset` no longer change. Stuck at 1, a program leaves them
+    // at 1 and still reports success; stuck at 0, every erase leaves them at 0 and reports success.
+    void stick(std::uint32_t offset, std::uint8_t mask, bool atOne);
+    // The next program of `length` bytes at `offset` stores its first `stored` bytes and fails with EIO.
+    void failProgram(std::uint32_t offset, std::uint32_t length, std::uint32_t stored);
+
     const std::vector<Op>& ops() const;
     void clearOps();
 

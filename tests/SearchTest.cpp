@@ -73,12 +73,15 @@ TEST_F(Search, BlankAreaIsFormattedOnce) {
     ASSERT_EQ(programs.size(), 1u);
     EXPECT_EQ(programs[0].offset, start(2, 0));
     EXPECT_EQ(programs[0].length, 4u);
-    // Scan and blank probe, two passes over the 64 headers; then the marker's record region, read
-    // through the 4 KiB buffer of the trust check, must be erased before the marker counts.
+    // Scan and blank probe, two passes over the 64 headers; then the marker's status word must read
+    // back, and its record region, read through the 4 KiB buffer of the trust check, be erased before
+    // the marker counts.
     const auto reads = OpsOf(node(), OpKind::Read);
-    ASSERT_EQ(reads.size(), 130u);
-    EXPECT_EQ(reads[128].offset, start(2, 0) + 8);
-    EXPECT_EQ(reads[128].length + reads[129].length, 8184u);
+    ASSERT_EQ(reads.size(), 131u);
+    EXPECT_EQ(reads[128].offset, start(2, 0));
+    EXPECT_EQ(reads[128].length, 4u);
+    EXPECT_EQ(reads[129].offset, start(2, 0) + 8);
+    EXPECT_EQ(reads[129].length + reads[130].length, 8184u);
 
     node().clearOps();
     found = -1;

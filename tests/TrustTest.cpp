@@ -226,3 +226,28 @@ TEST_F(Trust, UnreadHeaderAboveTheCurrentBlockFailsBothCallsAndOneBelowChangesNo
     EXPECT_EQ(read(2, out), 32);
     EXPECT_EQ(out, Record(32, 5));
 }
+
+TEST_F(Trust, CommitThatDoesNotReadBackAtTheWrapKeepsTheRecord) {
+    // The record stands in the last block; block 0, where the wrap goes, has a status cell stuck at 1
+    // that takes the program without an error.
+    Bytes held = Record(300, 1), next = Record(300, 2);
+    put(2, 63, held);
+    node().stick(start(2, 0) + 3, 0x04, true);
+    EXPECT_EQ(write(2, next), 0);
+    // Block 0 is left as the worn cell made it; the record went into block 1, and only then was the
+    // sector of block 63 erased.
+    EXPECT_EQ(node().peek(start(2, 0), 4), (Bytes{0x00, 0x00, 0x00, 0x04}));
+    EXPECT_EQ(node().peek(start(2, 1), 4), (Bytes{0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(node().peek(kArea + kSector, kSector), Bytes(kSector, 0xFF));
+    Bytes out(300);
+    EXPECT_EQ(read(2, out), 300);
+    EXPECT_EQ(out, next);
+}
+
+TEST_F(Trust, FormatMarkerThatDoesNotReadBackFailsTheCall) {
+    node().stick(start(2, 0) + 3, 0x04, true);
+    Bytes out(8);
+    EXPECT_EQ(write(2, Record(8, 1)), -1);
+    EXPECT_EQ(read(2, out), -1);
+    EXPECT_EQ(node().peek(start(2, 1), 8), Bytes(8, 0xFF));
+}

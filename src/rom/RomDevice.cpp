@@ -225,9 +225,20 @@ bool CRomDevice::IsNewSector(int area, int sector) {
     return bNew;
 }
 
+// A status word counts only as flash holds it: a cell worn out at 1 takes a program that some
+// drivers report as done, and a commit believed from memory would let the store erase the only other
+// copy of the record.
+bool CRomDevice::StatusReadsBack(int offset, unsigned int uiStatus) {
+    unsigned char abyWord[BlockFormat::kWordSize];
+    return ReadAt(offset, abyWord, sizeof(abyWord), kReadIfPositioned).Done(BlockFormat::kWordSize) &&
+           BlockFormat::DecodeWord(abyWord) == uiStatus;
+}
+
 // Formatting commits block 0 with a bare status word; its checksum word and record stay erased.
 bool CRomDevice::WriteFormatMarker(int area) {
-    return ProgramWord(AreaOffset(area), BlockFormat::kFormatMarker.uiStatus).Done(BlockFormat::kWordSize);
+    const unsigned int uiStatus = BlockFormat::kFormatMarker.uiStatus;
+    return ProgramWord(AreaOffset(area), uiStatus).Done(BlockFormat::kWordSize) &&
+           StatusReadsBack(AreaOffset(area), uiStatus);
 }
 
 // The format marker just written counts only if a read will trust it: its record region must read
@@ -422,9 +433,12 @@ bool CRomDevice::WriteAttempt(int area, int block, unsigned char* data, int leng
     else
         ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to Verify Data(%s)", m_szDevName);
 
+    // A commit that does not read back is a failed attempt like a failed verification. Nothing is
+    // programmed over it: a word programmed to 0 cannot take the rejected pattern, and no search takes
+    // a status word with a bit left at 1 for committed or free.
     const FlashAccess status = ProgramWord(iBlock, bVerified ? BLOCK_STATUS_CURRENT : BLOCK_STATUS_REJECTED);
     if (!status.bPositioned) return unpositioned();
-    if (bVerified && status.Done(BlockFormat::kWordSize)) {
+    if (bVerified && status.Done(BlockFormat::kWordSize) && StatusReadsBack(iBlock, BLOCK_STATUS_CURRENT)) {
         ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Write Header(%s)", m_szDevName);
         ROM_LOG_FROM(pszCaller, LOGLV_INFO, "Success to CRomDevice::SetData(A:%d,B:%d)", area, block);
         return true;
