@@ -352,6 +352,14 @@ void Node::failProgram(std::uint32_t offset, std::uint32_t length, std::uint32_t
     m_impl->programFault = Impl::ProgramFault{offset, length, stored};
 }
 
+void Node::heal() {
+    const auto lock = Registry::instance().lock();
+    m_impl->stuckAtOne.clear();
+    m_impl->stuckAtZero.clear();
+    m_impl->wornOut.clear();
+    m_impl->programFault.reset();
+}
+
 const std::vector<Op>& Node::ops() const { return m_impl->ops; }
 
 void Node::clearOps() {

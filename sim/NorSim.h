@@ -64,6 +64,8 @@ public:
     void stick(std::uint32_t offset, std::uint8_t mask, bool atOne);
     // The next program of `length` bytes at `offset` stores its first `stored` bytes and fails with EIO.
     void failProgram(std::uint32_t offset, std::uint32_t length, std::uint32_t stored);
+    // The node as new again: no worn cells, no sector worn out, no program fault pending.
+    void heal();
 
     const std::vector<Op>& ops() const;
     void clearOps();

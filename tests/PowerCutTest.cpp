@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,8 +69,11 @@ public:
             a.mayFail = a.mayFail || step.kind == Step::Erase;
         }
     }
-    void end(const Step& step) {
+    // The step returned `result`: a write counts when it returned 0, a bulk operation for each area
+    // whose bit is clear in the mask of failed areas it returned.
+    void end(const Step& step, int result = 0) {
         for (int area : Touched(step)) {
+            if (step.kind == Step::Write ? result != 0 : (result & (1 << (area - 1))) != 0) continue;
             Area& a = m_areas.at(area);
             a.older.push_back(a.confirmed);
             a.confirmed = a.pending.back();
@@ -113,7 +118,7 @@ struct Workload {
 };
 
 // Runs one step through a fresh view of the store, as a host would.
-int Run(CRomMgr& mgr, const Step& step) {
+int RunStep(CRomMgr& mgr, const Step& step) {
     Bytes buffer(static_cast<std::size_t>(Largest(step.area > 0 ? step.area : 1)));
     // An empty record still needs a buffer: the store refuses a null one.
     Bytes record(step.record.size() + 1);
@@ -209,7 +214,7 @@ CleanRun RunClean(const Workload& w) {
         run.areas.push_back(AreaBytes(flash, w.areas));
         run.expected.push_back(expect);
         expect.begin(step);
-        EXPECT_EQ(Run(mgr, step), 0);
+        EXPECT_EQ(RunStep(mgr, step), 0);
         expect.end(step);
     }
     run.ops = FlashOps(flash);
@@ -376,6 +381,8 @@ struct Tally {
         }
     }
     bool gates() const { return found[kLost] == 0 && found[kWrong] == 0 && found[kRefused] == 0; }
+    // Worn flash may refuse writes, but never loses or rolls back a record.
+    bool keepsRecords() const { return found[kLost] == 0 && found[kWrong] == 0 && found[kOlder] == 0; }
 };
 
 // Cuts are nested after every erase cut, and after each program cut that keeps all but its last byte.
@@ -428,7 +435,7 @@ Expectation CutWorkload(const Workload& w, const CleanRun& clean, std::size_t op
     CRomMgr mgr;
     for (std::size_t s = first; s < w.steps.size(); ++s) {
         expect.begin(w.steps[s]);
-        const int result = Run(mgr, w.steps[s]);
+        const int result = RunStep(mgr, w.steps[s]);
         if (power.powerLost()) break;
         EXPECT_EQ(result, 0) << "before the cut";
         expect.end(w.steps[s]);
@@ -506,8 +513,42 @@ protected:
         }
     }
 
+    // A worn-flash case: `arm` wears the node before step `first`; the workload runs on from there for
+    // `steps` steps (to its end when 0), every area read after each step, and after a reboot every
+    // area is read and written anew. `fell` tells whether the wear met the call it was aimed at.
+    void worn(const std::string& model, const Workload& w, const CleanRun& clean, std::size_t first,
+              std::size_t steps, const std::function<void(norsim::Node&)>& arm,
+              const std::function<bool(const norsim::Node&)>& fell, const std::string& where) {
+        norsim::Node& node = m_flash->node(SpanOf(w.areas.front()).device);
+        node.heal();
+        Restore(*m_flash, w.areas, clean.areas[first]);
+        arm(node);
+        Expectation expect = clean.expected[first];
+        Outcome outcome;
+        CRomMgr mgr;
+        const std::size_t last = steps == 0 ? w.steps.size() : std::min(w.steps.size(), first + steps);
+        for (std::size_t s = first; s < last; ++s) {
+            expect.begin(w.steps[s]);
+            expect.end(w.steps[s], RunStep(mgr, w.steps[s]));
+            RunPhase(Phase::Reads, w, 0, expect, outcome);
+        }
+        RunPhase(Phase::Writes, w, 999u, expect, outcome);
+        EXPECT_TRUE(fell(node)) << where;
+        tally(model).add(where, outcome);
+    }
+
     static std::map<std::string, Tally> s_tallies;
+    std::unique_ptr<romtest::TableFlash> m_flash;
 };
+
+// Whether the node's log holds a call of `kind` over `offset` that returned `failed` or not.
+bool Met(const norsim::Node& node, OpKind kind, std::uint32_t offset, bool failed) {
+    const std::vector<norsim::Op>& ops = node.ops();
+    return std::any_of(ops.begin(), ops.end(), [&](const norsim::Op& op) {
+        return op.kind == kind && offset >= op.offset && (offset == op.offset || offset - op.offset < op.length) &&
+               (op.result < 0) == failed;
+    });
+}
 
 std::map<std::string, Tally> PowerCut::s_tallies;
 
@@ -534,4 +575,64 @@ TEST_F(PowerCut, CutAgainInTheFirstReadOrWriteAfterACutLosesNothing) {
     for (const auto& [model, t] : s_tallies)
         EXPECT_TRUE(model.rfind("nested", 0) != 0 || t.gates()) << model;
     EXPECT_GT(tally("nested in the writes: program cut at byte j").cases, 5000);
+}
+
+// Worn flash: a sector that stops erasing for good, erases that leave stray 0 bits, a program that
+// fails with EIO after none, half or all of its bytes, and a bit stuck at 1 that a program reports as
+// stored. Writes may fail; no area may lose or roll back its last acknowledged record.
+TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
+    for (const Workload& w : Workloads()) {
+        // Nodes are replaced by path: the clean run's flash must not outlive the one worn here.
+        m_flash.reset();
+        const CleanRun clean = RunClean(w);
+        m_flash = std::make_unique<romtest::TableFlash>();
+        const AreaSpan span = SpanOf(w.areas.front());
+        const auto block = static_cast<std::uint32_t>(g_RomDeviceInfoArray[span.device].iBlockSize);
+        const auto sector = static_cast<std::uint32_t>(g_RomDeviceInfoArray[span.device].iSectorSize);
+        std::set<std::pair<std::size_t, std::uint32_t>> erased;
+        for (std::size_t i = 0; i < clean.ops.size(); ++i) {
+            const FlashOp op = clean.ops[i];
+            const std::size_t step = clean.stepOf(i);
+            const std::string where = w.name + ": " + (op.kind == OpKind::Erase ? "erase " : "program ") +
+                                      std::to_string(i + 1);
+            if (op.kind == OpKind::Program) {
+                for (std::uint32_t stored : {0u, op.length / 2, op.length})
+                    worn("worn: program fails after none, half or all of its bytes", w, clean, step, 3,
+                         [&](norsim::Node& n) { n.failProgram(op.offset, op.length, stored); },
+                         [&](const norsim::Node& n) { return Met(n, OpKind::Program, op.offset, true); },
+                         where + ", " + std::to_string(stored) + " bytes stored");
+                continue;
+            }
+            // Each sector that a step erases wears out in that step, or leaves stray bits in the status
+            // word, the checksum word and the record of three of its blocks.
+            if (!erased.insert({step, op.offset}).second) continue;
+            worn("worn: a sector stops erasing", w, clean, step, 0, [&](norsim::Node& n) { n.wearOut(op.offset); },
+                 [&](const norsim::Node& n) { return Met(n, OpKind::Erase, op.offset, true); }, where);
+            const std::uint32_t strays[] = {op.offset + 1, op.offset + block + 6, op.offset + sector - block + 100};
+            worn("worn: erases leave stray 0 bits", w, clean, step, 0,
+                 [&](norsim::Node& n) { for (std::uint32_t at : strays) n.stick(at, 0x10, false); },
+                 [&](const norsim::Node& n) { return Met(n, OpKind::Erase, op.offset, false); }, where);
+        }
+        // A bit stuck at 1 from the start in the status word, the checksum word or the first record byte
+        // of each block that the workload writes a record into first or last in its sector, or second.
+        std::set<std::uint32_t> blocks;
+        for (const FlashOp& op : clean.ops) {
+            const std::uint32_t at = op.offset - 4, inSector = at % sector;
+            if (op.kind == OpKind::Program && op.length == 4 && op.offset % block == 4 &&
+                (inSector <= block || inSector == sector - block))
+                blocks.insert(at);
+        }
+        for (std::uint32_t at : blocks) {
+            for (std::uint32_t cell : {at + 3, at + 4, at + 8}) {
+                worn("worn: a bit stuck at 1", w, clean, 0, 0, [&](norsim::Node& n) { n.stick(cell, 0x04, true); },
+                     [&](const norsim::Node& n) { return Met(n, OpKind::Program, cell, false); },
+                     w.name + ": byte " + std::to_string(cell));
+            }
+        }
+    }
+    for (const auto& [model, t] : s_tallies) {
+        if (model.rfind("worn", 0) != 0) continue;
+        EXPECT_GT(t.cases, 10) << model;
+        EXPECT_TRUE(t.keepsRecords()) << model;
+    }
 }
