@@ -66,13 +66,15 @@ IoTally WriteNeeds(const RomDeviceInfo& info, int length, int block) {
     io.headerReads = headers;
     io.programs = 3;
     io.bytesProgrammed = length + CRomDevice::HEADER_SIZE;
-    io.bytesRead = headers * CRomDevice::HEADER_SIZE + region + checksumWord + region;
+    const int statusWord = 4;
+    io.bytesRead = headers * CRomDevice::HEADER_SIZE + region + checksumWord + region + statusWord;
     if (!moved) io.bytesRead += info.iSectorSize;
     io.sectorsErased = moved ? 1 : 0;
     // Open and close; a seek before each header, before the verification's reads, before each
-    // program and before the read-back; the erase, or the probe's seek and read.
+    // program, before the read-back and before the status word's read-back; the erase, or the
+    // probe's seek and read.
     const int verifyReads = (region + kVerifyChunk - 1) / kVerifyChunk;
-    io.calls = 2 + 2 * headers + 1 + verifyReads + 2 * (io.programs + 1) + (moved ? 1 : 2);
+    io.calls = 2 + 2 * headers + 1 + verifyReads + 2 * (io.programs + 2) + (moved ? 1 : 2);
     return io;
 }
 

@@ -99,14 +99,22 @@ struct Power {
 };
 
 struct Node::Impl {
+    // The calls a fault falls on: when given, only those of exactly this length at this offset.
+    struct Aim {
+        std::optional<std::uint32_t> length;
+        std::optional<std::uint32_t> offset;
+        bool matches(std::int64_t at, std::uint64_t count) const {
+            return (!length || *length == count) && (!offset || *offset == at);
+        }
+    };
     struct Fault {
         int failures = 0;
         int failAfter = 0;
         int shortCalls = 0;
         int shortAfter = 0;
         std::uint32_t shortBytes = 0;
-        std::optional<std::uint32_t> failLength;
-        std::optional<std::uint32_t> shortLength;
+        Aim fails;
+        Aim shortens;
     };
 
     // With `wear`, the erases of each sector over every run on the image: one 64-bit count per
@@ -168,8 +176,8 @@ private:
 
     std::size_t available(std::int64_t position, std::size_t count) const;
     // The fault that falls on a call of `length` bytes, if any.
-    bool takeFailure(OpKind kind, std::uint64_t length);
-    std::size_t takeLimit(OpKind kind, std::uint64_t length);
+    bool takeFailure(OpKind kind, std::int64_t offset, std::uint64_t length);
+    std::size_t takeLimit(OpKind kind, std::int64_t offset, std::uint64_t length);
     // Keeps the bytes of the range that a cut call is about to change.
     void noteCut(OpKind kind, std::uint32_t offset, std::uint32_t length);
 };

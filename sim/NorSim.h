@@ -49,12 +49,15 @@ public:
     // The next `count` calls of `kind` (Seek, Read, Program or Erase) fail: -1 with errno EIO. With
     // `after`, that many calls of the kind go through first. With `length`, only calls of exactly
     // that many bytes count, for both (say the store's 8-byte header reads); seeks take no length.
-    void failNext(OpKind kind, int count = 1, int after = 0, std::optional<std::uint32_t> length = std::nullopt);
+    // With `offset`, only calls at that offset (for a seek, the position asked for).
+    void failNext(OpKind kind, int count = 1, int after = 0, std::optional<std::uint32_t> length = std::nullopt,
+                  std::optional<std::uint32_t> offset = std::nullopt);
     // The next `count` calls of `kind` (Read or Program) transfer at most `bytes` bytes; a short
     // program stores only its first `bytes` bytes. With `after`, that many calls go through first;
-    // `length` as for failNext.
+    // `length` and `offset` as for failNext.
     void shortNext(OpKind kind, std::uint32_t bytes, int count = 1, int after = 0,
-                   std::optional<std::uint32_t> length = std::nullopt);
+                   std::optional<std::uint32_t> length = std::nullopt,
+                   std::optional<std::uint32_t> offset = std::nullopt);
 
     // Worn flash, for the rest of the node's life; each call adds to the wear. Every erase whose
     // range holds `offset` fails with EIO from now on and leaves its bytes.

@@ -1,10 +1,15 @@
-// Every system call of every operation made to fail, or to come back short, in turn: the operation
-// gives one of its results, never touches flash outside its area, and the area still holds the record
-// it held or the one being written.
+// Every system call of every operation made to fail, once or every time, or to come back short, in
+// turn. Each fault is aimed at a call by what it is, its kind, offset and length: the operation gives
+// one of its results, a read hands out only bytes of the record held, nothing outside the area is
+// touched, and the area still holds the record it held or, once a write returned 0, the new one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <functional>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "RomMgr.h"
@@ -12,82 +17,35 @@
 
 using norsim::OpKind;
 using romtest::Bytes;
-using romtest::CountOps;
 using romtest::Record;
 using romtest::kArea;
 
 namespace {
 
 const int kLargest = 0x2000 - 8;
+const int kAsked = 100;  // bytes a read asks for
 
-Bytes Padded(Bytes record) {
-    record.resize(kLargest, 0xFF);
+Bytes Padded(Bytes record, std::size_t length = kLargest) {
+    record.resize(length, 0xFF);
     return record;
 }
 
+enum class Kind { Write, Read, Erase, Init };
+
 struct Scenario {
     std::string name;
-    int writesBefore;  // records written into area 1 first; -1 leaves the area damaged
-    std::function<int(CRomMgr&)> operation;
-    std::function<bool(int)> resultAllowed;
-    std::vector<Bytes> mayHoldAfter;  // given the record before; filled in by the sweep
-    bool writesNew;
+    int writesBefore;  // records written into area 1 first; -1 leaves only a rejected block
+    Kind kind;
+    int block;  // a read of this block, -1 for the current record
 };
 
 const Bytes kNew = Record(700, 77);
 
-int Write(CRomMgr& m) {
-    Bytes record = kNew;
-    return m.SetData(1, record.data(), static_cast<int>(record.size()), true);
-}
-
-int ReadCurrent(CRomMgr& m) {
-    Bytes out(100);
-    return m.GetData(1, out.data(), 100);
-}
-
-bool ReadResult(int r) { return r == 100 || r == -1 || (r >= 0 && r < 100); }
-
-std::vector<Scenario> Scenarios() {
-    auto writeResult = [](int r) { return r == 0 || r == -1; };
-    auto maskResult = [](int r) { return r == 0 || r == 1; };
-    return {
-        {"first write into a blank area", 0, Write, writeResult, {}, true},
-        {"write within the sector", 5, Write, writeResult, {}, true},
-        {"write that moves to the other sector", 31, Write, writeResult, {}, true},
-        {"write at the wrap", 63, Write, writeResult, {}, true},
-        {"write into a damaged area", -1, Write, writeResult, {}, true},
-        {"read of the current record", 40, ReadCurrent, ReadResult, {}, false},
-        // Right after a move the area holds one committed block: a header that cannot be read must
-        // not make it look damaged.
-        {"read of the only committed block", 32, ReadCurrent, ReadResult, {}, false},
-        {"write over the only committed block", 32, Write, writeResult, {}, true},
-        {"read of a named block",
-         40,
-         [](CRomMgr& m) {
-             Bytes out(100);
-             return m.GetData(1, 39, out.data(), 100);
-         },
-         [](int r) { return ReadResult(r) || r == -4; },
-         {},
-         false},
-        {"bulk erase", 40, [](CRomMgr& m) { return m.EraseArea(1); }, maskResult, {Padded({})}, false},
-        {"bulk initialisation",
-         40,
-         [](CRomMgr& m) { return m.InitializeArea(1); },
-         maskResult,
-         {Bytes(kLargest, 0x00)},
-         false},
-    };
-}
-
-// Area 1 as the scenario starts: after n writes, or with only a rejected block when n is -1, and the
-// record it then holds.
+// Area 1 as the scenario starts, and the record it then holds.
 Bytes Prepare(romtest::TableFlash& flash, int writes) {
     CRomMgr mgr;
-    CRomDevice& device = mgr.m_pRomDevice[0];
     if (writes < 0) {
-        romtest::PutBlock(flash.node(0), device, 1, 9, Record(20, 9), BLOCK_STATUS_REJECTED);
+        flash.node(0).poke(9 * 0x2000, Bytes{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x12, 0x34, 0x55});
         return {};
     }
     Bytes last;
@@ -97,86 +55,124 @@ Bytes Prepare(romtest::TableFlash& flash, int writes) {
     }
     // A leftover in the other sector, so that the reads' clean-up erases too.
     if (writes == 40) flash.node(0).poke(100, Bytes{0x00});
-    return writes == 0 ? Bytes{} : last;
+    return last;
 }
 
+int Operate(const Scenario& s, Bytes& out) {
+    CRomMgr mgr;
+    Bytes record = kNew;
+    out.assign(kAsked, 0xA5);
+    switch (s.kind) {
+    case Kind::Write: return mgr.SetData(1, record.data(), static_cast<int>(record.size()), true);
+    case Kind::Read:
+        return s.block < 0 ? mgr.GetData(1, out.data(), kAsked) : mgr.GetData(1, s.block, out.data(), kAsked);
+    case Kind::Erase: return mgr.EraseArea(1);
+    case Kind::Init: return mgr.InitializeArea(1);
+    }
+    return INT_MIN;
+}
+
+// A fault: the call it is aimed at, and whether it fails once, fails every time, or moves half its bytes.
 struct Fault {
-    OpKind kind;
-    bool shortened;
-    int index;
+    norsim::Op call;
+    enum Mode { Once, Always, Short } mode;
 };
 
 std::string Describe(const Fault& f) {
-    const char* kinds[] = {"open", "close", "seek", "read", "program", "erase", "info"};
-    return std::string(f.shortened ? "short " : "failed ") + kinds[static_cast<int>(f.kind)] + " #" +
-           std::to_string(f.index + 1);
+    const char* const kinds[] = {"open", "close", "seek", "read", "program", "erase"};
+    const char* const modes[] = {"fails once", "fails always", "comes back short"};
+    return std::string(kinds[static_cast<int>(f.call.kind)]) + " of " + std::to_string(f.call.length) + " at " +
+           std::to_string(f.call.offset) + " " + modes[f.mode];
+}
+
+// Every distinct call that the operation makes, in every mode it can be faulted in.
+std::vector<Fault> Plan(const norsim::Node& node) {
+    std::vector<Fault> plan;
+    std::set<std::tuple<OpKind, std::uint32_t, std::uint32_t>> seen;
+    for (const norsim::Op& op : node.ops()) {
+        if (op.kind == OpKind::Open || op.kind == OpKind::Close || !seen.insert({op.kind, op.offset, op.length}).second)
+            continue;
+        plan.push_back({op, Fault::Once});
+        plan.push_back({op, Fault::Always});
+        if (op.kind == OpKind::Read || op.kind == OpKind::Program) plan.push_back({op, Fault::Short});
+    }
+    return plan;
+}
+
+void Arm(norsim::Node& node, const Fault& f) {
+    const std::optional<std::uint32_t> length =
+        f.call.kind == OpKind::Seek ? std::nullopt : std::optional<std::uint32_t>(f.call.length);
+    if (f.mode == Fault::Short)
+        node.shortNext(f.call.kind, f.call.length / 2, 1, 0, length, f.call.offset);
+    else
+        node.failNext(f.call.kind, f.mode == Fault::Once ? 1 : INT_MAX, 0, length, f.call.offset);
+}
+
+// The fault fell on the call it was aimed at: that call failed, or moved half its bytes.
+bool Landed(const norsim::Node& node, const Fault& f) {
+    for (const norsim::Op& op : node.ops())
+        if (op.kind == f.call.kind && op.offset == f.call.offset && op.length == f.call.length &&
+            op.result == (f.mode == Fault::Short ? static_cast<long>(f.call.length / 2) : -1L))
+            return true;
+    return false;
 }
 
 }  // namespace
 
 TEST(FaultSweep, EverySystemCallFailingOrShortLosesNoRecord) {
+    const std::vector<Scenario> scenarios = {
+        {"first write into a blank area", 0, Kind::Write, -1},
+        {"write within the sector", 5, Kind::Write, -1},
+        {"write that moves to the other sector", 31, Kind::Write, -1},
+        {"write at the wrap", 63, Kind::Write, -1},
+        {"write into a damaged area", -1, Kind::Write, -1},
+        {"read of the current record", 40, Kind::Read, -1},
+        // Right after a move the area holds one committed block: a header that cannot be read must
+        // not make it look damaged.
+        {"read of the only committed block", 32, Kind::Read, -1},
+        {"write over the only committed block", 32, Kind::Write, -1},
+        {"read of a named block", 40, Kind::Read, 40},
+        {"bulk erase", 40, Kind::Erase, -1},
+        {"bulk initialisation", 40, Kind::Init, -1},
+    };
     int faults = 0;
-    for (const Scenario& s : Scenarios()) {
+    for (const Scenario& s : scenarios) {
         romtest::TableFlash flash;
-        const Bytes held = Prepare(flash, s.writesBefore);
-        const Bytes start = flash.node(0).peek(0, kArea);
-        std::vector<Bytes> allowed = s.mayHoldAfter;
-        allowed.push_back(Padded(held));
-        if (s.writesNew) allowed.push_back(Padded(kNew));
-
+        norsim::Node& node = flash.node(0);
+        const Bytes held = Padded(Prepare(flash, s.writesBefore));
+        const Bytes start = node.peek(0, kArea);
+        // What the area may hold once the operation returned 0, and what it may hold after a failure.
+        const Bytes done = s.kind == Kind::Write ? Padded(kNew)
+                           : s.kind == Kind::Erase ? Padded({})
+                           : s.kind == Kind::Init ? Bytes(kLargest, 0x00) : held;
         flash.clearOps();
-        {
-            CRomMgr mgr;
-            s.operation(mgr);
-        }
-        std::vector<Fault> plan;
-        for (OpKind kind : {OpKind::Seek, OpKind::Read, OpKind::Program, OpKind::Erase}) {
-            const int calls = CountOps(flash.node(0), kind);
-            for (int i = 0; i < calls; ++i) {
-                plan.push_back({kind, false, i});
-                if (kind == OpKind::Read || kind == OpKind::Program) plan.push_back({kind, true, i});
-            }
-        }
-
-        for (const Fault& f : plan) {
-            SCOPED_TRACE(s.name + ", " + Describe(f));
+        Bytes out;
+        Operate(s, out);
+        for (const Fault& f : Plan(node)) {
+            SCOPED_TRACE(s.name + ": " + Describe(f));
             ++faults;
-            norsim::Node& node = flash.node(0);
             node.poke(0, start);
-            node.clearOps();
-            flash.node(1).clearOps();
-            std::uint32_t half = 0;
-            if (f.shortened) {
-                // Half of what that call asks for: found from a run without the fault.
-                CRomMgr probe;
-                s.operation(probe);
-                std::vector<norsim::Op> calls = romtest::OpsOf(node, f.kind);
-                half = calls.at(static_cast<std::size_t>(f.index)).length / 2;
-                node.poke(0, start);
-                node.clearOps();
-                node.shortNext(f.kind, half, 1, f.index);
+            flash.clearOps();
+            Arm(node, f);
+            const int result = Operate(s, out);
+            EXPECT_TRUE(Landed(node, f));
+            node.failNext(f.call.kind, 0);
+            node.shortNext(OpKind::Read, 0, 0);
+            node.shortNext(OpKind::Program, 0, 0);
+
+            if (s.kind == Kind::Read) {
+                // A failed call fails the read; only a short read hands out fewer bytes, all of them
+                // the record's.
+                const bool shortRead = f.mode == Fault::Short && f.call.kind == OpKind::Read;
+                const bool allowed = result == kAsked || result == -1 || (s.block >= 0 && result == -4) ||
+                                     (shortRead && result >= 0 && result < kAsked);
+                EXPECT_TRUE(allowed) << "result " << result;
+                if (result > 0) {
+                    EXPECT_TRUE(std::equal(out.begin(), out.begin() + result, held.begin()));
+                }
             } else {
-                node.failNext(f.kind, 1, f.index);
+                EXPECT_TRUE(result == 0 || result == (s.kind == Kind::Write ? -1 : 1)) << "result " << result;
             }
-            int result;
-            {
-                CRomMgr mgr;
-                result = s.operation(mgr);
-            }
-            // The fault fell on the call it was aimed at: that call failed, or moved half its bytes.
-            const std::vector<norsim::Op> aimed = romtest::OpsOf(node, f.kind);
-            ASSERT_GT(aimed.size(), static_cast<std::size_t>(f.index));
-            const long landed = aimed[static_cast<std::size_t>(f.index)].result;
-            if (f.shortened)
-                EXPECT_EQ(landed, static_cast<long>(half));
-            else
-                EXPECT_LT(landed, 0);
-            // A fault that the operation did not reach must not fall on the check below.
-            if (f.shortened)
-                node.shortNext(f.kind, 0, 0);
-            else
-                node.failNext(f.kind, 0);
-            EXPECT_TRUE(s.resultAllowed(result)) << "result " << result;
             for (const norsim::Op& op : node.ops()) {
                 if (op.kind == OpKind::Program || op.kind == OpKind::Erase) {
                     EXPECT_LE(std::uint64_t{op.offset} + op.length, kArea) << "outside area 1";
@@ -188,9 +184,10 @@ TEST(FaultSweep, EverySystemCallFailingOrShortLosesNoRecord) {
             CRomMgr after;
             Bytes read(kLargest);
             EXPECT_EQ(after.GetData(1, read.data(), kLargest), kLargest);
-            bool holds = false;
-            for (const Bytes& candidate : allowed) holds = holds || read == candidate;
-            EXPECT_TRUE(holds) << "area 1 lost its record";
+            if (result == 0)
+                EXPECT_EQ(read, done) << "an acknowledged operation is not what the area holds";
+            else
+                EXPECT_TRUE(read == held || read == done) << "area 1 lost its record";
         }
     }
     RecordProperty("faults", faults);
