@@ -18,7 +18,8 @@
 // - The current block of an area is its highest-numbered trusted committed block.
 // - A blank area is formatted by committing block 0 as the format marker.
 // - A write programs the checksum word, then the record, and the status word last, once the read-back
-//   of both verifies; a block whose read-back does not verify is marked rejected.
+//   of both verifies; a block whose read-back does not verify is marked rejected. A status word counts
+//   only once it reads back as programmed.
 #pragma once
 
 #include "RomDevice.h"
