@@ -1,6 +1,7 @@
 // The power-loss promise, measured: every program and every erase of long workloads is cut in turn,
-// the store is rebooted, and each area must hold the last record whose write returned, or the one
-// being written, byte for byte; then it must take a new record.
+// and cut again in the first operation after the reboot; the same workloads run on worn flash. Each
+// area must then hold the last record whose write returned, or the one being written, byte for byte,
+// and take a new record.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "TableNodes.h"
 #include "RomMgr.h"
 #include "TableFlash.h"
+#include "TableNodes.h"
 
 using norsim::EraseCut;
 using norsim::OpKind;
@@ -34,38 +35,38 @@ struct Step {
 int Largest(int area) { return area <= 30 ? 0x2000 - 8 : 0x10000 - 8; }
 
 // What a read of the largest record returns for a record: the record, then erased bytes.
-Bytes Padded(const Bytes& record, int area) {
-    Bytes padded = record;
-    padded.resize(static_cast<std::size_t>(Largest(area)), 0xFF);
-    return padded;
+Bytes Padded(Bytes record, int area) {
+    record.resize(static_cast<std::size_t>(Largest(area)), 0xFF);
+    return record;
 }
 
-std::vector<int> AreasOf(int mask) {
+std::vector<int> Touched(const Step& step) {
+    if (step.kind == Step::Write) return {step.area};
     std::vector<int> areas;
-    for (int bit = 0; bit < 31; ++bit)
-        if (mask & (1 << bit)) areas.push_back(bit + 1);
+    for (int bit = 0; bit < 31 && step.kind != Step::Read; ++bit)
+        if (step.mask & (1 << bit)) areas.push_back(bit + 1);
     return areas;
 }
 
-// What a read after a cut may find in each area: the last record whose write returned (confirmed),
-// the records being written (pending: the one the cut fell in and, after a nested cut, the one of
-// the first write after the reboot), and the records it held before (older). An area that holds no
-// record (never written, or erased) or whose bulk erase was cut may also be left with nothing a read
-// can believe until it is written: its read may fail, which loses nothing.
+// What a read may find in each area: the last record whose write returned (confirmed), the records
+// being written (pending: the one a cut fell in, one after a nested cut, those of writes that failed),
+// and the records it held before (older). An area that holds no record (never written, or erased) or
+// whose bulk erase was cut may be left with nothing a read can believe until it is written: its read
+// may fail, which loses nothing.
 class Expectation {
 public:
     enum Verdict { Allowed, Failed, Older, Lost, Wrong };
+    using Record = std::shared_ptr<const Bytes>;  // copied with every case: shared, not duplicated
 
     explicit Expectation(const std::vector<int>& areas) {
-        for (int area : areas) {
-            m_areas[area].confirmed = std::make_shared<const Bytes>(Padded({}, area));
-            m_areas[area].mayFail = true;
-        }
+        for (int area : areas) m_areas[area] = {std::make_shared<const Bytes>(Padded({}, area)), {}, {}, true};
     }
     void begin(const Step& step) {
         for (int area : Touched(step)) {
             Area& a = m_areas.at(area);
-            a.pending.push_back(std::make_shared<const Bytes>(Content(step, area)));
+            const Bytes content = step.kind == Step::Init ? Bytes(static_cast<std::size_t>(Largest(area)), 0x00)
+                                                          : Padded(step.kind == Step::Write ? step.record : Bytes{}, area);
+            a.pending.push_back(std::make_shared<const Bytes>(content));
             a.mayFail = a.mayFail || step.kind == Step::Erase;
         }
     }
@@ -84,8 +85,8 @@ public:
     }
     Verdict judge(int area, int result, const Bytes& read) const {
         const Area& a = m_areas.at(area);
-        const auto holds = [&read](const std::vector<std::shared_ptr<const Bytes>>& records) {
-            return std::any_of(records.begin(), records.end(), [&read](const auto& r) { return *r == read; });
+        const auto holds = [&read](const std::vector<Record>& records) {
+            return std::any_of(records.begin(), records.end(), [&read](const Record& r) { return *r == read; });
         };
         if (result == -1) return a.mayFail ? Failed : Lost;
         if (result != Largest(area)) return Wrong;
@@ -95,19 +96,10 @@ public:
 
 private:
     struct Area {
-        std::shared_ptr<const Bytes> confirmed;
-        std::vector<std::shared_ptr<const Bytes>> pending;
-        std::vector<std::shared_ptr<const Bytes>> older;
-        bool mayFail = false;
+        Record confirmed;
+        std::vector<Record> pending, older;
+        bool mayFail;
     };
-    static std::vector<int> Touched(const Step& step) {
-        if (step.kind == Step::Write) return {step.area};
-        return step.kind == Step::Read ? std::vector<int>{} : AreasOf(step.mask);
-    }
-    static Bytes Content(const Step& step, int area) {
-        if (step.kind == Step::Init) return Bytes(static_cast<std::size_t>(Largest(area)), 0x00);
-        return Padded(step.kind == Step::Write ? step.record : Bytes{}, area);
-    }
     std::map<int, Area> m_areas;
 };
 
@@ -117,6 +109,27 @@ struct Workload {
     std::vector<Step> steps;
 };
 
+std::vector<Workload> Workloads() {
+    const int firstLengths[] = {0, 1, 7, 100, 1000, 4097, 8183, 8184};
+    Workload first{"first node, area 1: 140 writes and reads", {1}, {}};
+    for (int i = 0; i < 140; ++i) {
+        first.steps.push_back({Step::Write, 1, Record(static_cast<std::size_t>(firstLengths[i % 8]), i), 0});
+        if (i % 5 == 4) first.steps.push_back({Step::Read, 1, {}, 0});
+    }
+    const int secondLengths[] = {65528, 0, 5, 30000};
+    Workload second{"second node, area 31: 40 writes and reads", {31}, {}};
+    for (int i = 0; i < 40; ++i) {
+        second.steps.push_back({Step::Write, 31, Record(static_cast<std::size_t>(secondLengths[i % 4]), i), 0});
+        if (i % 3 == 2) second.steps.push_back({Step::Read, 31, {}, 0});
+    }
+    Workload bulk{"first node, areas 2 to 4: bulk initialise and erase between writes", {2, 3, 4}, {}};
+    bulk.steps = {{Step::Init, 0, {}, 0x7 << 1},      {Step::Write, 2, Record(300, 50), 0},
+                  {Step::Write, 3, Record(300, 51), 0}, {Step::Write, 4, Record(300, 52), 0},
+                  {Step::Erase, 0, {}, 0x5 << 1},      {Step::Write, 3, Record(20, 60), 0},
+                  {Step::Init, 0, {}, 0x3 << 1},       {Step::Erase, 0, {}, 0x7 << 1}};
+    return {first, second, bulk};
+}
+
 // Runs one step through a fresh view of the store, as a host would.
 int RunStep(CRomMgr& mgr, const Step& step) {
     Bytes buffer(static_cast<std::size_t>(Largest(step.area > 0 ? step.area : 1)));
@@ -124,17 +137,10 @@ int RunStep(CRomMgr& mgr, const Step& step) {
     Bytes record(step.record.size() + 1);
     std::copy(step.record.begin(), step.record.end(), record.begin());
     switch (step.kind) {
-    case Step::Write:
-        return mgr.SetData(step.area, record.data(), static_cast<int>(step.record.size()), true);
-    case Step::Read:
-        return mgr.GetData(step.area, buffer.data(), static_cast<int>(buffer.size())) ==
-                       static_cast<int>(buffer.size())
-                   ? 0
-                   : -1;
-    case Step::Erase:
-        return mgr.EraseArea(step.mask);
-    case Step::Init:
-        return mgr.InitializeArea(step.mask);
+    case Step::Write: return mgr.SetData(step.area, record.data(), static_cast<int>(step.record.size()), true);
+    case Step::Read: return mgr.GetData(step.area, buffer.data(), static_cast<int>(buffer.size())) == Largest(step.area) ? 0 : -1;
+    case Step::Erase: return mgr.EraseArea(step.mask);
+    case Step::Init: return mgr.InitializeArea(step.mask);
     }
     return -1;
 }
@@ -142,107 +148,66 @@ int RunStep(CRomMgr& mgr, const Step& step) {
 // Where an area lies: the device row of the table that holds it and its bytes on that node.
 struct AreaSpan {
     int device;
-    std::uint32_t offset;
-    std::uint32_t size;
+    std::uint32_t offset, size;
 };
 
 AreaSpan SpanOf(int area) {
     const std::vector<norsim::TableNode> nodes = norsim::TableNodes();
     int device = 0;
     while (area >= nodes[device].firstArea + static_cast<int>(nodes[device].size / nodes[device].areaSize)) ++device;
-    const norsim::TableNode& node = nodes[device];
-    return {device, static_cast<std::uint32_t>(area - node.firstArea) * node.areaSize, node.areaSize};
+    return {device, static_cast<std::uint32_t>(area - nodes[device].firstArea) * nodes[device].areaSize,
+            nodes[device].areaSize};
 }
-
-// A flash operation as a run without a cut made it: the one to cut, and where it fell.
-struct FlashOp {
-    OpKind kind;
-    std::uint32_t offset;
-    std::uint32_t length;
-};
-
-// The programs and erases in the nodes' logs. A workload keeps to one node, so this is their order.
-std::vector<FlashOp> FlashOps(romtest::TableFlash& flash) {
-    std::vector<FlashOp> ops;
-    for (int device = 0; device < 2; ++device)
-        for (const norsim::Op& op : flash.node(device).ops())
-            if (op.kind == OpKind::Program || op.kind == OpKind::Erase) ops.push_back({op.kind, op.offset, op.length});
-    return ops;
-}
-
-// The workload run once without a cut. The store keeps nothing between calls but what is on flash, so a
-// cut that falls in step k is replayed from the bytes its areas held before step k instead of from the
-// start: the same calls on the same bytes, in a fraction of the time.
-struct CleanRun {
-    std::vector<FlashOp> ops;
-    std::vector<std::size_t> firstOp;       // per step: the index in `ops` of its first operation
-    std::vector<std::vector<Bytes>> areas;  // per step: the bytes of each workload area before it
-    std::vector<Expectation> expected;      // per step: what the areas may hold before it
-
-    // The step that flash operation `op` belongs to.
-    std::size_t stepOf(std::size_t op) const {
-        return static_cast<std::size_t>(std::upper_bound(firstOp.begin(), firstOp.end(), op) - firstOp.begin()) - 1;
-    }
-};
 
 std::vector<Bytes> AreaBytes(romtest::TableFlash& flash, const std::vector<int>& areas) {
     std::vector<Bytes> bytes;
-    for (int area : areas) {
-        const AreaSpan span = SpanOf(area);
-        bytes.push_back(flash.node(span.device).peek(span.offset, span.size));
-    }
+    for (int area : areas) bytes.push_back(flash.node(SpanOf(area).device).peek(SpanOf(area).offset, SpanOf(area).size));
     return bytes;
 }
 
 void Restore(romtest::TableFlash& flash, const std::vector<int>& areas, const std::vector<Bytes>& bytes) {
-    for (std::size_t i = 0; i < areas.size(); ++i) {
-        const AreaSpan span = SpanOf(areas[i]);
-        flash.node(span.device).poke(span.offset, bytes[i]);
-    }
+    for (std::size_t i = 0; i < areas.size(); ++i) flash.node(SpanOf(areas[i]).device).poke(SpanOf(areas[i]).offset, bytes[i]);
     flash.clearOps();
 }
 
-CleanRun RunClean(const Workload& w) {
-    romtest::TableFlash flash;
-    norsim::Flash& power = norsim::Flash::instance();
-    power.powerOn();
-    CRomMgr mgr;
-    CleanRun run;
-    Expectation expect(w.areas);
-    for (const Step& step : w.steps) {
-        run.firstOp.push_back(power.flashOperations());
-        run.areas.push_back(AreaBytes(flash, w.areas));
-        run.expected.push_back(expect);
-        expect.begin(step);
-        EXPECT_EQ(RunStep(mgr, step), 0);
-        expect.end(step);
-    }
-    run.ops = FlashOps(flash);
-    EXPECT_EQ(run.ops.size(), power.flashOperations());
-    return run;
+// The programs and erases in the nodes' logs. A workload keeps to one node, so this is their order.
+std::vector<norsim::Op> FlashOps(romtest::TableFlash& flash) {
+    std::vector<norsim::Op> ops;
+    for (int device = 0; device < 2; ++device)
+        for (const norsim::Op& op : flash.node(device).ops())
+            if (op.kind == OpKind::Program || op.kind == OpKind::Erase) ops.push_back(op);
+    return ops;
 }
 
-const char* Name(EraseCut e) {
-    switch (e) {
-    case EraseCut::Untouched: return "erase cut, untouched";
-    case EraseCut::Completed: return "erase cut, completed";
-    case EraseCut::Zeroed: return "erase cut, pre-programmed to 0x00";
-    case EraseCut::Mixed: return "erase cut, random mix";
-    case EraseCut::AlmostErased: return "erase cut, almost erased";
-    }
-    return "";
-}
+// The workload run once without a fault. The store keeps nothing between calls but what is on flash,
+// so a case that starts in step k is replayed from the bytes its areas held before step k instead of
+// from the start: the same calls on the same bytes, in a fraction of the time.
+struct CleanRun {
+    std::vector<norsim::Op> ops;
+    std::vector<std::size_t> firstOp;       // per step: the index in `ops` of its first operation
+    std::vector<std::vector<Bytes>> areas;  // per step: the bytes of each workload area before it
+    std::vector<Expectation> expected;      // per step: what the areas may hold before it
 
-// Where a program of `length` bytes is cut: at every word boundary of a header word, and at the
-// start, the first word, the middle and the last byte of a record.
-std::vector<std::uint32_t> CutPoints(std::uint32_t length) {
-    if (length <= 4) {
-        std::vector<std::uint32_t> points;
-        for (std::uint32_t j = 0; j < length; ++j) points.push_back(j);
-        return points.empty() ? std::vector<std::uint32_t>{0} : points;
+    explicit CleanRun(const Workload& w) {
+        romtest::TableFlash flash;
+        norsim::Flash& power = norsim::Flash::instance();
+        power.powerOn();
+        CRomMgr mgr;
+        Expectation expect(w.areas);
+        for (const Step& step : w.steps) {
+            firstOp.push_back(power.flashOperations());
+            areas.push_back(AreaBytes(flash, w.areas));
+            expected.push_back(expect);
+            expect.begin(step);
+            EXPECT_EQ(RunStep(mgr, step), 0);
+            expect.end(step);
+        }
+        ops = FlashOps(flash);
     }
-    return {0, 4, length / 2, length - 1};
-}
+    std::size_t stepOf(std::size_t op) const {
+        return static_cast<std::size_t>(std::upper_bound(firstOp.begin(), firstOp.end(), op) - firstOp.begin()) - 1;
+    }
+};
 
 // A cut of one flash operation, and the model it stands for.
 struct Cut {
@@ -250,45 +215,41 @@ struct Cut {
     norsim::PowerCut power;
 };
 
-// Every cut of an operation: a program at each of its cut points, an erase in every model (the random
-// ones with three seeds), stray bits one to a block of `block` bytes.
-std::vector<Cut> CutsOf(const FlashOp& op, std::uint32_t block) {
+// Every cut of an operation: a program at every byte of a header word and at the start, the first word,
+// the middle and the last byte of a record; an erase in every model (the random ones with three seeds),
+// stray bits one to a block of `block` bytes.
+std::vector<Cut> CutsOf(const norsim::Op& op, std::uint32_t block) {
     std::vector<Cut> cuts;
     if (op.kind == OpKind::Program) {
-        for (std::uint32_t j : CutPoints(op.length)) {
-            Cut cut{"program cut at byte j", {}};
-            cut.power.programBytes = j;
-            cuts.push_back(cut);
-        }
+        std::vector<std::uint32_t> points = {0, 4, op.length / 2, op.length - 1};
+        if (op.length <= 4) points.assign({0, 1, 2, 3});
+        for (std::uint32_t j : points)
+            if (j == 0 || j < op.length) cuts.push_back({"program cut at byte j", {1, j}});
         return cuts;
     }
-    for (EraseCut erase : {EraseCut::Untouched, EraseCut::Completed, EraseCut::Zeroed, EraseCut::Mixed,
-                           EraseCut::AlmostErased}) {
+    const std::pair<EraseCut, const char*> models[] = {
+        {EraseCut::Untouched, "untouched"}, {EraseCut::Completed, "completed"},
+        {EraseCut::Zeroed, "pre-programmed to 0x00"}, {EraseCut::Mixed, "random mix"},
+        {EraseCut::AlmostErased, "almost erased"}};
+    for (const auto& [erase, name] : models) {
         const bool seeded = erase == EraseCut::Mixed || erase == EraseCut::AlmostErased;
-        for (std::uint32_t seed = 1; seed <= (seeded ? 3u : 1u); ++seed) {
-            Cut cut{Name(erase), {}};
-            cut.power.erase = erase;
-            cut.power.seed = seed;
-            cut.power.strayStride = block;
-            cuts.push_back(cut);
-        }
+        for (std::uint32_t seed = 1; seed <= (seeded ? 3u : 1u); ++seed)
+            cuts.push_back({std::string("erase cut, ") + name, {1, 0, erase, seed, block}});
     }
     return cuts;
 }
 
 std::string Describe(std::size_t op, const Cut& cut) {
-    char text[96];
-    if (cut.model.rfind("program", 0) == 0)
-        snprintf(text, sizeof(text), "program %zu cut at byte %u", op + 1, cut.power.programBytes);
-    else
-        snprintf(text, sizeof(text), "erase %zu cut (%s, seed %u)", op + 1, cut.model.c_str(), cut.power.seed);
-    return text;
+    const bool program = cut.model[0] == 'p';
+    return (program ? "program " : "erase ") + std::to_string(op + 1) + " cut " +
+           (program ? "at byte " + std::to_string(cut.power.programBytes)
+                    : "(" + cut.model + ", seed " + std::to_string(cut.power.seed) + ")");
 }
 
 // Whether the cut armed fell on `op` and left the bytes its model says: a program only its first
 // bytes, an erase its range as it was, 0xFF, 0x00, a mix with 0x00 in it, or 0xFF but for one 0 bit in
 // each block past its header.
-bool FellAsModelled(const FlashOp& op, const norsim::PowerCut& cut, romtest::TableFlash& flash, int device) {
+bool FellAsModelled(const norsim::Op& op, const norsim::PowerCut& cut, romtest::TableFlash& flash, int device) {
     norsim::Flash& power = norsim::Flash::instance();
     const std::optional<norsim::FallenCut> fallen = power.fallenCut();
     if (!power.powerLost() || power.flashOperations() != cut.at || !fallen || fallen->op.kind != op.kind ||
@@ -296,20 +257,20 @@ bool FellAsModelled(const FlashOp& op, const norsim::PowerCut& cut, romtest::Tab
         return false;
     const Bytes now = flash.node(device).peek(op.offset, op.length);
     const Bytes& before = fallen->before;
+    const auto count = [&now](std::uint8_t value) { return std::count(now.begin(), now.end(), value); };
+    const long all = static_cast<long>(now.size());
     if (op.kind == OpKind::Program) {
         for (std::size_t i = 0; i < now.size(); ++i)
             if (i < cut.programBytes ? (now[i] & ~before[i]) != 0 : now[i] != before[i]) return false;
         return true;
     }
-    const auto count = [&now](std::uint8_t value) { return std::count(now.begin(), now.end(), value); };
     switch (cut.erase) {
     case EraseCut::Untouched: return now == before;
-    case EraseCut::Completed: return count(0xFF) == static_cast<long>(now.size());
-    case EraseCut::Zeroed: return count(0x00) == static_cast<long>(now.size());
-    case EraseCut::Mixed: return count(0x00) > static_cast<long>(now.size() / 8);
+    case EraseCut::Completed: return count(0xFF) == all;
+    case EraseCut::Zeroed: return count(0x00) == all;
+    case EraseCut::Mixed: return count(0x00) > all / 8;
     case EraseCut::AlmostErased:
-        for (std::size_t block = 0; block < now.size(); block += cut.strayStride) {
-            const auto first = now.begin() + static_cast<long>(block);
+        for (auto first = now.begin(); first != now.end(); first += cut.strayStride) {
             int cleared = 0;
             for (auto byte = first; byte != first + cut.strayStride; ++byte) cleared += 8 - __builtin_popcount(*byte);
             if (cleared != 1 || std::count(first, first + 8, 0xFF) != 8) return false;
@@ -319,7 +280,7 @@ bool FellAsModelled(const FlashOp& op, const norsim::PowerCut& cut, romtest::Tab
     return false;
 }
 
-// What the checks after a reboot found, each with the first example.
+// What the checks after a reboot found, each with its first example.
 enum Finding { kLost, kWrong, kOlder, kRefused, kFailed, kFindings };
 
 struct Outcome {
@@ -338,16 +299,13 @@ void RunPhase(Phase phase, const Workload& w, unsigned seed, Expectation& expect
     CRomMgr mgr;
     for (int area : w.areas) {
         Bytes read(static_cast<std::size_t>(Largest(area)));
-        char text[64];
+        const std::string text = "area " + std::to_string(area);
         if (phase == Phase::Reads) {
             const int result = mgr.GetData(area, read.data(), static_cast<int>(read.size()));
             if (power.powerLost()) return;
-            const Expectation::Verdict verdict = expect.judge(area, result, read);
-            snprintf(text, sizeof(text), "area %d read %d", area, result);
-            if (verdict == Expectation::Lost) out.note(kLost, text);
-            if (verdict == Expectation::Wrong) out.note(kWrong, text);
-            if (verdict == Expectation::Older) out.note(kOlder, std::string(text) + ", an older record");
-            if (verdict == Expectation::Failed) out.note(kFailed, std::string(text) + ", no record to lose");
+            const Finding findings[] = {kFindings, kFailed, kOlder, kLost, kWrong};
+            const Finding f = findings[expect.judge(area, result, read)];
+            if (f != kFindings) out.note(f, text + " read " + std::to_string(result));
             continue;
         }
         const Step step{Step::Write, area, Record(static_cast<std::size_t>(Largest(area) / 3), seed + area), 0};
@@ -355,13 +313,13 @@ void RunPhase(Phase phase, const Workload& w, unsigned seed, Expectation& expect
         expect.begin(step);
         const int result = mgr.SetData(area, record.data(), static_cast<int>(record.size()), true);
         if (power.powerLost()) return;
-        if (result == 0) expect.end(step);
+        expect.end(step, result);
         const int back = mgr.GetData(area, read.data(), static_cast<int>(read.size()));
         if (power.powerLost()) return;
-        snprintf(text, sizeof(text), "area %d took a new record: %d, read back %d", area, result, back);
-        if (result != 0) out.note(kRefused, text);
-        else if (back != Largest(area)) out.note(kLost, text);
-        else if (read != Padded(record, area)) out.note(kWrong, text);
+        const std::string took = text + " took a new record: " + std::to_string(result) + ", read back " + std::to_string(back);
+        if (result != 0) out.note(kRefused, took);
+        else if (back != Largest(area)) out.note(kLost, took);
+        else if (read != Padded(record, area)) out.note(kWrong, took);
     }
 }
 
@@ -371,82 +329,30 @@ struct Tally {
     std::vector<std::string> examples;
 
     void add(const std::string& where, const Outcome& outcome) {
+        static const char* const names[kFindings] = {"lost", "wrong read", "older record", "refused", "read failed"};
         ++cases;
-        static const char* const names[kFindings] = {"lost", "wrong read", "older record", "refused",
-                                                            "read failed"};
-        for (int f = 0; f < kFindings; ++f) {
-            if (outcome.found[f].empty()) continue;
-            ++found[f];
-            if (found[f] <= 2) examples.push_back(std::string(names[f]) + ": " + where + ": " + outcome.found[f]);
-        }
+        for (int f = 0; f < kFindings; ++f)
+            if (!outcome.found[f].empty() && ++found[f] <= 2)
+                examples.push_back(std::string(names[f]) + ": " + where + ": " + outcome.found[f]);
     }
     bool gates() const { return found[kLost] == 0 && found[kWrong] == 0 && found[kRefused] == 0; }
     // Worn flash may refuse writes, but never loses or rolls back a record.
     bool keepsRecords() const { return found[kLost] == 0 && found[kWrong] == 0 && found[kOlder] == 0; }
 };
 
-// Cuts are nested after every erase cut, and after each program cut that keeps all but its last byte.
-// A cut at an earlier byte of a program leaves a block less written and nearer to what the program
-// before it left, so the nested cuts after the last bytes stand for them, at a quarter of the cost.
-bool NestsAfter(const FlashOp& op, const Cut& cut) {
-    return op.kind == OpKind::Erase || cut.power.programBytes + 1 == op.length;
-}
-
-std::vector<Workload> Workloads() {
-    std::vector<Workload> all;
-    const int firstLengths[] = {0, 1, 7, 100, 1000, 4097, 8183, 8184};
-    Workload first{"first node, area 1: 140 writes and reads", {1}, {}};
-    for (int i = 0; i < 140; ++i) {
-        first.steps.push_back({Step::Write, 1, Record(static_cast<std::size_t>(firstLengths[i % 8]), i), 0});
-        if (i % 5 == 4) first.steps.push_back({Step::Read, 1, {}, 0});
-    }
-    all.push_back(first);
-
-    const int secondLengths[] = {65528, 0, 5, 30000};
-    Workload second{"second node, area 31: 40 writes and reads", {31}, {}};
-    for (int i = 0; i < 40; ++i) {
-        second.steps.push_back({Step::Write, 31, Record(static_cast<std::size_t>(secondLengths[i % 4]), i), 0});
-        if (i % 3 == 2) second.steps.push_back({Step::Read, 31, {}, 0});
-    }
-    all.push_back(second);
-
-    Workload bulk{"first node, areas 2 to 4: bulk initialise and erase between writes", {2, 3, 4}, {}};
-    bulk.steps.push_back({Step::Init, 0, {}, 0x7 << 1});
-    for (int i = 0; i < 3; ++i) bulk.steps.push_back({Step::Write, 2 + i, Record(300, 50 + i), 0});
-    bulk.steps.push_back({Step::Erase, 0, {}, 0x5 << 1});
-    bulk.steps.push_back({Step::Write, 3, Record(20, 60), 0});
-    bulk.steps.push_back({Step::Init, 0, {}, 0x3 << 1});
-    bulk.steps.push_back({Step::Erase, 0, {}, 0x7 << 1});
-    all.push_back(bulk);
-    return all;
-}
-
-// Replays the workload from the step that flash operation `op` (counted from 0 in the clean run)
-// falls in, with the cut armed on it (which sets its count). Returns what the areas may hold when the
-// power fails.
-Expectation CutWorkload(const Workload& w, const CleanRun& clean, std::size_t op, norsim::PowerCut& cut,
-                        romtest::TableFlash& flash) {
-    const std::size_t first = clean.stepOf(op);
-    Restore(flash, w.areas, clean.areas[first]);
-    Expectation expect = clean.expected[first];
-    norsim::Flash& power = norsim::Flash::instance();
-    cut.at = op - clean.firstOp[first] + 1;
-    power.cutPower(cut);
-    CRomMgr mgr;
-    for (std::size_t s = first; s < w.steps.size(); ++s) {
-        expect.begin(w.steps[s]);
-        const int result = RunStep(mgr, w.steps[s]);
-        if (power.powerLost()) break;
-        EXPECT_EQ(result, 0) << "before the cut";
-        expect.end(w.steps[s]);
-    }
-    return expect;
+// Whether the node's log holds a call of `kind` over `offset` that failed, or that did not.
+bool Met(const norsim::Node& node, OpKind kind, std::uint32_t offset, bool failed) {
+    const std::vector<norsim::Op>& ops = node.ops();
+    return std::any_of(ops.begin(), ops.end(), [&](const norsim::Op& op) {
+        return op.kind == kind && offset >= op.offset && (offset == op.offset || offset - op.offset < op.length) &&
+               (op.result < 0) == failed;
+    });
 }
 
 class PowerCut : public ::testing::Test {
 protected:
     static void TearDownTestSuite() {
-        printf("\n%-58s %7s %5s %6s %6s %8s %12s\n", "cut model", "cases", "lost", "wrong", "older", "refused",
+        printf("\n%-58s %7s %5s %6s %6s %8s %12s\n", "model", "cases", "lost", "wrong", "older", "refused",
                "read failed");
         for (const auto& [model, t] : s_tallies) {
             printf("%-58s %7d %5d %6d %6d %8d %12d\n", model.c_str(), t.cases, t.found[kLost], t.found[kWrong],
@@ -456,30 +362,44 @@ protected:
     }
     static Tally& tally(const std::string& model) { return s_tallies[model]; }
 
-    // Cuts every operation of `kind` in every workload in each of its models, reboots, and checks: a read
-    // of every area, then a new record written to each, both from the bytes the cut left. Nested, the
-    // first cuts that NestsAfter picks are tallied under the cuts nested in those two operations.
+    // Cuts every operation of `kind` in every workload in each of its models, replaying from the step it
+    // falls in, reboots, and checks: a read of every area, then a new record written to each, both from
+    // the bytes the cut left. Nested, the first operation after the reboot is cut in turn instead: after
+    // every erase cut, and after each program cut that keeps all but its last byte (an earlier byte
+    // leaves the block nearer to what the program before it left, so these stand for it).
     void sweep(OpKind kind, bool nested) {
         norsim::Flash& power = norsim::Flash::instance();
         for (const Workload& w : Workloads()) {
-            const CleanRun clean = RunClean(w);
+            const CleanRun clean(w);
             const int device = SpanOf(w.areas.front()).device;
             const auto block = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iBlockSize);
             romtest::TableFlash flash;
             for (std::size_t i = 0; i < clean.ops.size(); ++i) {
                 if (clean.ops[i].kind != kind) continue;
                 for (Cut cut : CutsOf(clean.ops[i], block)) {
-                    if (nested && !NestsAfter(clean.ops[i], cut)) continue;
+                    if (nested && kind == OpKind::Program && cut.power.programBytes + 1 != clean.ops[i].length) continue;
                     const std::string where = w.name + ": " + Describe(i, cut);
-                    Expectation expect = CutWorkload(w, clean, i, cut.power, flash);
+                    const std::size_t first = clean.stepOf(i);
+                    Restore(flash, w.areas, clean.areas[first]);
+                    Expectation expect = clean.expected[first];
+                    cut.power.at = i - clean.firstOp[first] + 1;
+                    power.cutPower(cut.power);
+                    CRomMgr mgr;
+                    for (std::size_t s = first; s < w.steps.size() && !power.powerLost(); ++s) {
+                        expect.begin(w.steps[s]);
+                        const int result = RunStep(mgr, w.steps[s]);
+                        if (power.powerLost()) break;
+                        EXPECT_EQ(result, 0) << "before the cut";
+                        expect.end(w.steps[s]);
+                    }
                     EXPECT_TRUE(FellAsModelled(clean.ops[i], cut.power, flash, device)) << where;
                     power.powerOn();
                     const std::vector<Bytes> after = AreaBytes(flash, w.areas);
                     Outcome outcome;
                     for (Phase phase : {Phase::Reads, Phase::Writes}) {
                         Restore(flash, w.areas, after);
-                        Expectation first = expect;
-                        RunPhase(phase, w, 999u, first, outcome);
+                        Expectation firstExpect = expect;
+                        RunPhase(phase, w, 999u, firstExpect, outcome);
                         if (nested) nest(w, phase, after, expect, FlashOps(flash), flash, device, where);
                     }
                     if (!nested) tally(cut.model).add(where, outcome);
@@ -491,10 +411,10 @@ protected:
     // Cuts each flash operation of the first `phase` after a reboot, from the bytes `after`, reboots and
     // checks: every area read, then written anew and read back.
     void nest(const Workload& w, Phase phase, const std::vector<Bytes>& after, const Expectation& expect,
-              const std::vector<FlashOp>& ops, romtest::TableFlash& flash, int device, const std::string& where) {
+              const std::vector<norsim::Op>& ops, romtest::TableFlash& flash, int device, const std::string& where) {
         norsim::Flash& power = norsim::Flash::instance();
         const auto block = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iBlockSize);
-        const char* const in = phase == Phase::Reads ? "nested in the reads: " : "nested in the writes: ";
+        const std::string in = phase == Phase::Reads ? "nested in the reads: " : "nested in the writes: ";
         for (std::size_t k = 0; k < ops.size(); ++k) {
             for (Cut cut : CutsOf(ops[k], block)) {
                 Restore(flash, w.areas, after);
@@ -516,9 +436,9 @@ protected:
     // A worn-flash case: `arm` wears the node before step `first`; the workload runs on from there for
     // `steps` steps (to its end when 0), every area read after each step, and after a reboot every
     // area is read and written anew. `fell` tells whether the wear met the call it was aimed at.
-    void worn(const std::string& model, const Workload& w, const CleanRun& clean, std::size_t first,
-              std::size_t steps, const std::function<void(norsim::Node&)>& arm,
-              const std::function<bool(const norsim::Node&)>& fell, const std::string& where) {
+    void worn(const std::string& model, const Workload& w, const CleanRun& clean, std::size_t first, std::size_t steps,
+              const std::function<void(norsim::Node&)>& arm, const std::function<bool(const norsim::Node&)>& fell,
+              const std::string& where) {
         norsim::Node& node = m_flash->node(SpanOf(w.areas.front()).device);
         node.heal();
         Restore(*m_flash, w.areas, clean.areas[first]);
@@ -526,8 +446,7 @@ protected:
         Expectation expect = clean.expected[first];
         Outcome outcome;
         CRomMgr mgr;
-        const std::size_t last = steps == 0 ? w.steps.size() : std::min(w.steps.size(), first + steps);
-        for (std::size_t s = first; s < last; ++s) {
+        for (std::size_t s = first; s < (steps == 0 ? w.steps.size() : std::min(w.steps.size(), first + steps)); ++s) {
             expect.begin(w.steps[s]);
             expect.end(w.steps[s], RunStep(mgr, w.steps[s]));
             RunPhase(Phase::Reads, w, 0, expect, outcome);
@@ -541,15 +460,6 @@ protected:
     std::unique_ptr<romtest::TableFlash> m_flash;
 };
 
-// Whether the node's log holds a call of `kind` over `offset` that returned `failed` or not.
-bool Met(const norsim::Node& node, OpKind kind, std::uint32_t offset, bool failed) {
-    const std::vector<norsim::Op>& ops = node.ops();
-    return std::any_of(ops.begin(), ops.end(), [&](const norsim::Op& op) {
-        return op.kind == kind && offset >= op.offset && (offset == op.offset || offset - op.offset < op.length) &&
-               (op.result < 0) == failed;
-    });
-}
-
 std::map<std::string, Tally> PowerCut::s_tallies;
 
 }  // namespace
@@ -562,18 +472,16 @@ TEST_F(PowerCut, ProgramCutAtAnyByteLosesNothing) {
 
 TEST_F(PowerCut, EraseCutInEveryModelLosesNothing) {
     sweep(OpKind::Erase, false);
-    for (EraseCut erase : {EraseCut::Untouched, EraseCut::Completed, EraseCut::Zeroed, EraseCut::Mixed,
-                           EraseCut::AlmostErased}) {
-        EXPECT_GT(tally(Name(erase)).cases, 5) << Name(erase);
-        EXPECT_TRUE(tally(Name(erase)).gates()) << Name(erase);
+    for (const char* model : {"untouched", "completed", "pre-programmed to 0x00", "random mix", "almost erased"}) {
+        EXPECT_GT(tally(std::string("erase cut, ") + model).cases, 5) << model;
+        EXPECT_TRUE(tally(std::string("erase cut, ") + model).gates()) << model;
     }
 }
 
 TEST_F(PowerCut, CutAgainInTheFirstReadOrWriteAfterACutLosesNothing) {
     sweep(OpKind::Program, true);
     sweep(OpKind::Erase, true);
-    for (const auto& [model, t] : s_tallies)
-        EXPECT_TRUE(model.rfind("nested", 0) != 0 || t.gates()) << model;
+    for (const auto& [model, t] : s_tallies) EXPECT_TRUE(model.rfind("nested", 0) != 0 || t.gates()) << model;
     EXPECT_GT(tally("nested in the writes: program cut at byte j").cases, 5000);
 }
 
@@ -584,23 +492,27 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
     for (const Workload& w : Workloads()) {
         // Nodes are replaced by path: the clean run's flash must not outlive the one worn here.
         m_flash.reset();
-        const CleanRun clean = RunClean(w);
+        const CleanRun clean(w);
         m_flash = std::make_unique<romtest::TableFlash>();
-        const AreaSpan span = SpanOf(w.areas.front());
-        const auto block = static_cast<std::uint32_t>(g_RomDeviceInfoArray[span.device].iBlockSize);
-        const auto sector = static_cast<std::uint32_t>(g_RomDeviceInfoArray[span.device].iSectorSize);
+        const int device = SpanOf(w.areas.front()).device;
+        const auto block = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iBlockSize);
+        const auto sector = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iSectorSize);
         std::set<std::pair<std::size_t, std::uint32_t>> erased;
+        std::set<std::uint32_t> blocks;
         for (std::size_t i = 0; i < clean.ops.size(); ++i) {
-            const FlashOp op = clean.ops[i];
+            const norsim::Op op = clean.ops[i];
             const std::size_t step = clean.stepOf(i);
-            const std::string where = w.name + ": " + (op.kind == OpKind::Erase ? "erase " : "program ") +
-                                      std::to_string(i + 1);
+            const std::string where = w.name + ": " + (op.kind == OpKind::Erase ? "erase " : "program ") + std::to_string(i + 1);
             if (op.kind == OpKind::Program) {
                 for (std::uint32_t stored : {0u, op.length / 2, op.length})
                     worn("worn: program fails after none, half or all of its bytes", w, clean, step, 3,
                          [&](norsim::Node& n) { n.failProgram(op.offset, op.length, stored); },
                          [&](const norsim::Node& n) { return Met(n, OpKind::Program, op.offset, true); },
                          where + ", " + std::to_string(stored) + " bytes stored");
+                // The blocks that a record is written into first or last in their sector, or second.
+                const std::uint32_t inSector = (op.offset - 4) % sector;
+                if (op.length == 4 && op.offset % block == 4 && (inSector <= block || inSector == sector - block))
+                    blocks.insert(op.offset - 4);
                 continue;
             }
             // Each sector that a step erases wears out in that step, or leaves stray bits in the status
@@ -613,22 +525,12 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
                  [&](norsim::Node& n) { for (std::uint32_t at : strays) n.stick(at, 0x10, false); },
                  [&](const norsim::Node& n) { return Met(n, OpKind::Erase, op.offset, false); }, where);
         }
-        // A bit stuck at 1 from the start in the status word, the checksum word or the first record byte
-        // of each block that the workload writes a record into first or last in its sector, or second.
-        std::set<std::uint32_t> blocks;
-        for (const FlashOp& op : clean.ops) {
-            const std::uint32_t at = op.offset - 4, inSector = at % sector;
-            if (op.kind == OpKind::Program && op.length == 4 && op.offset % block == 4 &&
-                (inSector <= block || inSector == sector - block))
-                blocks.insert(at);
-        }
-        for (std::uint32_t at : blocks) {
-            for (std::uint32_t cell : {at + 3, at + 4, at + 8}) {
+        // A bit stuck at 1 from the start in the status word, the checksum word or the first record byte.
+        for (std::uint32_t at : blocks)
+            for (std::uint32_t cell : {at + 3, at + 4, at + 8})
                 worn("worn: a bit stuck at 1", w, clean, 0, 0, [&](norsim::Node& n) { n.stick(cell, 0x04, true); },
                      [&](const norsim::Node& n) { return Met(n, OpKind::Program, cell, false); },
                      w.name + ": byte " + std::to_string(cell));
-            }
-        }
     }
     for (const auto& [model, t] : s_tallies) {
         if (model.rfind("worn", 0) != 0) continue;
