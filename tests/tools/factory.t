@@ -2,13 +2,12 @@
 $ printf good > good.bin && mkdir folder && head -c 65529 /dev/zero > huge.bin && printf '1 good.bin\n2 folder\n' > folder.m
 $ printf '1 good.bin\n# again\n0x1 good.bin\n' > again; printf '1 good.bin\n2 good.bin # note\n' > note
 $ printf '1 good.bin\n2 missing.bin\n' > missing; printf '1 good.bin\n31 huge.bin\n' > huge
-$ for manifest in again note missing folder.m huge nothing; do try romctl load $manifest; done
+$ for manifest in again note missing folder.m huge; do try romctl load $manifest; done
 2 romctl: again:3: area 1 is named again, first on line 1; nothing was written
 2 romctl: note:2: "2 good.bin # note" is not a pair of AREA and FILE; nothing was written
 1 romctl: missing:2: cannot open missing.bin: No such file or directory; nothing was written
 1 romctl: folder.m:2: cannot read folder: Is a directory; nothing was written
 2 romctl: huge:2: a record of 65529 bytes is longer than area 31's largest record of 65528 bytes; nothing was written
-1 romctl: cannot open nothing: No such file or directory
 // It writes in the manifest's order and stops at the first write that fails.
 $ printf '1 good.bin\n31 good.bin\n' > both && try env NORSIM_BUSY=/dev/mtd_backup2 romsim -- romctl load both; romsim -- romctl read 1 && echo
 3 romsim: new erased flash images: flash/mtd_backup.img, flash/mtd_backup2.img

@@ -1,6 +1,6 @@
 $ romctl range && romctl --help > help && romctl -h | cmp - help && romctl help | cmp - help && head -n 1 help
 $ try romctl; try romctl frob; try romctl read 32; try romctl read -1; try romctl erase 1 x
-$ try romctl read 1 --block; try romctl read 1 --block 64; try romctl write 1 --hex
+$ try romctl read 1 --block; try romctl read 1 --block 64; try romctl read 1 --length -1; try romctl write 1 --hex
 $ try romctl write; try romctl erase; try romctl erase --mask 0; try romctl init --mask 0x80000000
 $ try romctl read 1 --length 8185; head -c 8185 /dev/zero | try romctl write 1
 // Without the nodes: the failures name the node that cannot be opened.
@@ -14,6 +14,7 @@ usage: romctl [--verbose] COMMAND [ARGS]
 2 romctl: area "x" is not a number
 2 romctl: option --block needs a value
 2 romctl: block 64 is out of range 0..63 of area 1
+2 romctl: --length must be a number from 0 to 2147483647, not "-1"
 2 romctl: write does not take --hex
 2 romctl: usage: romctl write AREA [FILE|-]
 2 romctl: usage: romctl erase AREA... | --all | --mask M

@@ -1,8 +1,8 @@
 // romsim refuses a wrong command line before it makes any image.
-$ romsim --help | head -n 1; try romsim; try romsim --cut-after 0 -- true; try romsim --cut-after 1 --cut-erase half -- true
+$ try romsim --help | head -n 1; try romsim; try romsim --cut-after 0 -- true; try romsim --cut-after 1 --cut-erase half -- true
 $ try romsim --cut-bytes 3 -- true; try romsim --wear -- true; try romsim --speed 9 -- true; try romsim --dir no/flash -- true
 $ try romsim --wear | sed "s|$PWD/||"; ls
-usage: romsim [--dir DIR] [--cut-after N [--cut-bytes J] [--cut-erase STATE]] -- COMMAND [ARGS...]
+0 usage: romsim [--dir DIR] [--cut-after N [--cut-bytes J] [--cut-erase STATE]] -- COMMAND [ARGS...]
 125 romsim: no command given; see romsim --help
 125 romsim: --cut-after counts flash operations from 1
 125 romsim: --cut-erase must be untouched, completed, zeroed, mixed or almost, not "half"
