@@ -105,7 +105,7 @@ $ LD_PRELOAD=$(find "$STAGE" -name libnorsim.so) NORSIM_NODES=/dev/mtd_backup:0x
 ! romctl: cannot open /dev/mtd_backup2: No such file or directory
 ? 1
 // Only the first node simulated, then one that ends before area 2, where only the log tells why.
-$ export LD_PRELOAD=$(find "$STAGE" -name libnorsim.so) && try env NORSIM_NODES=/dev/mtd_backup:0xF00000:0x40000:flash/mtd_backup.img romctl erase 1 31
-$ try env NORSIM_NODES=/dev/mtd_backup:0x80000:0x40000:small.img romctl read 2
+$ sim=$(find "$STAGE" -name libnorsim.so) && try env LD_PRELOAD=$sim NORSIM_NODES=/dev/mtd_backup:0xF00000:0x40000:flash/mtd_backup.img romctl erase 1 31
+$ try env LD_PRELOAD=$sim NORSIM_NODES=/dev/mtd_backup:0x80000:0x40000:small.img romctl read 2
 1 romctl: erase failed in areas 31: cannot open /dev/mtd_backup2: No such file or directory
 1 romctl: read area 2: failed (-1); --verbose shows the store's log lines
