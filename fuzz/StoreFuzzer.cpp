@@ -78,10 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             else
                 nodes[0].failNext(kind, 1, after);
         }
-        for (const norsim::Op& op : nodes[0].ops()) {
-            const bool changes = op.kind == OpKind::Program || op.kind == OpKind::Erase;
-            Check(!changes || std::uint64_t{op.offset} + op.length <= limits[0], "flash changed outside areas 1 and 2",
-                  static_cast<long>(op.offset));
+        for (const norsim::Op& call : nodes[0].ops()) {
+            const bool changes = call.kind == OpKind::Program || call.kind == OpKind::Erase;
+            Check(!changes || std::uint64_t{call.offset} + call.length <= limits[0],
+                  "flash changed outside areas 1 and 2", static_cast<long>(call.offset));
         }
     }
     return 0;
