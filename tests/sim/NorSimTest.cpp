@@ -1,10 +1,13 @@
-// The simulator as the store's proofs rely on it. This file is built as fortified builds with 64-bit
+// The simulator as the store's proofs rely on it. This file is compiled as fortified builds with 64-bit
 // offsets are (CMakeLists.txt), so that its calls are the renamed spellings open64, __open64_2, lseek64
 // and __read_chk; the store's own tests make the plain calls.
 #include "NorSim.h"
 #include "SimTest.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <tuple>
 
 #include <fcntl.h>
 #include <mtd/mtd-user.h>
@@ -63,6 +66,7 @@ TEST(NorNodeDeathTest, ReadsToItsEndErasesWholeSectorsAndAnswersAsNorInEverySpel
     EXPECT_EQ(std::tie(info.type, info.flags, info.size, info.erasesize, info.writesize, info.oobsize),
               std::make_tuple(std::uint8_t{MTD_NORFLASH}, std::uint32_t{MTD_CAP_NORFLASH}, 4 * sector, sector, 1u, 0u));
     for (const int fd : {checked, plain}) ::close(fd);
+    EXPECT_EQ(outcome(::read(checked, bytes, 1)), -EBADF);
 }
 
 // Every case arms its fault, worn cell or power cut, then makes the same calls: a seek to 0, programs
