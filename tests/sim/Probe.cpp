@@ -1,28 +1,25 @@
-// Programs bytes into a flash node and prints what then reads back, with nothing but the plain libc
-// calls: it works only when the simulator is preloaded and NORSIM_NODES names the node.
+// Programs TEXT at OFFSET of the node PATH, or without TEXT erases the 4 KiB sector there, with nothing
+// but the plain libc calls: it reaches a simulated node only with the simulator preloaded.
+//
+//   norsim_probe PATH OFFSET [TEXT]
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <vector>
+#include <cstring>
 
 #include <fcntl.h>
+#include <mtd/mtd-user.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
-    if (argc != 4) return 2;
+    if (argc < 3) return 2;
     const int fd = open(argv[1], O_RDWR);
-    const off_t offset = std::strtol(argv[2], nullptr, 0);
-    std::vector<unsigned char> bytes;
-    for (const char* hex = argv[3]; hex[0] != '\0' && hex[1] != '\0'; hex += 2) {
-        bytes.push_back(static_cast<unsigned char>(std::stoul(std::string(hex, 2), nullptr, 16)));
-    }
-    const auto count = static_cast<ssize_t>(bytes.size());
-    if (fd < 0 || lseek(fd, offset, SEEK_SET) != offset || write(fd, bytes.data(), bytes.size()) != count ||
-        lseek(fd, offset, SEEK_SET) != offset || read(fd, bytes.data(), bytes.size()) != count) {
-        std::perror(argv[1]);
-        return 1;
-    }
-    for (const unsigned char byte : bytes) std::printf("%02x", byte);
-    std::printf("\n");
-    return close(fd) == 0 ? 0 : 1;
+    const off_t offset = std::atol(argv[2]);
+    const auto length = static_cast<ssize_t>(argc > 3 ? std::strlen(argv[3]) : 0);
+    erase_info_user sector{static_cast<unsigned>(offset), 0x1000};
+    if (fd >= 0 && (argc > 3 ? lseek(fd, offset, SEEK_SET) == offset && write(fd, argv[3], length) == length
+                             : ioctl(fd, MEMERASE, &sector) == 0) && close(fd) == 0)
+        return 0;
+    std::perror(argv[1]);
+    return 1;
 }
