@@ -2,12 +2,19 @@
 // offsets are (CMakeLists.txt), so that its calls are the renamed spellings open64, __open64_2, lseek64
 // and __read_chk; the store's own tests make the plain calls.
 #include "NorSim.h"
-#include "SimTest.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include <fcntl.h>
 #include <mtd/mtd-user.h>
@@ -19,7 +26,25 @@
 extern "C" int openChecked(const char* path, int flags) __asm__("__open_2");
 extern "C" int __ioctl_time64(int fd, unsigned long request, ...);
 
+using Bytes = std::vector<std::uint8_t>;
+
 namespace {
+
+// A scratch directory, removed with what it holds.
+class TempDir {
+public:
+    ~TempDir() { std::filesystem::remove_all(m_path); }
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::string m_pattern = (std::filesystem::temp_directory_path() / "norsim-XXXXXX").string();
+    std::filesystem::path m_path = ::mkdtemp(m_pattern.data());
+};
+
+Bytes fileBytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 using norsim::Flash;
 using norsim::OpKind;
@@ -151,7 +176,7 @@ TEST(Preload, EnvironmentNamesNodesBusyNodesAndTheCut) {
         const Bytes text = fileBytes(errors);
         EXPECT_EQ(std::string(text.begin(), text.end()), errorText);
     }
-    Bytes expected = ones(sector);
+    Bytes expected = Bytes(sector, 0xFF);
     expected.resize(2 * sector, 0x00);
     std::copy_n("pqa", 3, expected.begin() + 16);
     EXPECT_EQ(fileBytes(image), expected);
