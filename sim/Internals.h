@@ -106,6 +106,7 @@ struct Node::Impl {
         int shortAfter = 0;
         std::uint32_t shortBytes = 0;
         std::optional<std::uint32_t> failLength;
+        std::optional<std::uint32_t> failOffset;
         std::optional<std::uint32_t> shortLength;
     };
 
@@ -167,8 +168,8 @@ private:
     std::int64_t powerFails();
 
     std::size_t available(std::int64_t position, std::size_t count) const;
-    // The fault that falls on a call of `length` bytes, if any.
-    bool takeFailure(OpKind kind, std::uint64_t length);
+    // The fault that falls on a call of `length` bytes at `offset`, if any.
+    bool takeFailure(OpKind kind, std::uint64_t length, std::int64_t offset);
     std::size_t takeLimit(OpKind kind, std::uint64_t length);
     // Keeps the bytes of the range that a cut call is about to change.
     void noteCut(OpKind kind, std::uint32_t offset, std::uint32_t length);

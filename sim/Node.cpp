@@ -44,14 +44,14 @@ std::int64_t Node::Impl::seek(std::int64_t position, std::int64_t offset, int wh
     if (whence == SEEK_CUR) valid = !__builtin_add_overflow(position, offset, &target);
     if (whence == SEEK_END) valid = !__builtin_add_overflow(std::int64_t{size}, offset, &target);
     const std::int64_t result =
-        power.lost || takeFailure(OpKind::Seek, 0) ? -EIO : valid && target >= 0 ? target : -EINVAL;
+        power.lost || takeFailure(OpKind::Seek, 0, target) ? -EIO : valid && target >= 0 ? target : -EINVAL;
     record(OpKind::Seek, target, 0, result);
     return result;
 }
 
 std::int64_t Node::Impl::read(std::int64_t position, void* buffer, std::size_t count) {
     std::int64_t result = -EIO;
-    if (!power.lost && !takeFailure(OpKind::Read, count)) {
+    if (!power.lost && !takeFailure(OpKind::Read, count, position)) {
         const std::size_t length = std::min(available(position, count), takeLimit(OpKind::Read, count));
         if (length > 0) std::memcpy(buffer, storage.data() + position, length);
         result = static_cast<std::int64_t>(length);
@@ -78,7 +78,7 @@ std::int64_t Node::Impl::program(std::int64_t position, const void* data, std::s
         return -EIO;
     }
     std::int64_t result = -EIO;
-    if (!takeFailure(OpKind::Program, count)) {
+    if (!takeFailure(OpKind::Program, count, position)) {
         const std::size_t limit = takeLimit(OpKind::Program, count);
         if (position >= size) {
             result = -ENOSPC;
@@ -142,7 +142,7 @@ std::int64_t Node::Impl::erase(std::uint32_t start, std::uint32_t length) {
         return powerFails();
     }
     std::int64_t result = -EIO;
-    if (!takeFailure(OpKind::Erase, length) && !(valid && isWornOut(start, length))) {
+    if (!takeFailure(OpKind::Erase, length, start) && !(valid && isWornOut(start, length))) {
         result = -EINVAL;
         if (valid) {
             wipe(start, length);
@@ -250,9 +250,11 @@ bool Node::Impl::takeBusy() {
     return true;
 }
 
-bool Node::Impl::takeFailure(OpKind kind, std::uint64_t length) {
+bool Node::Impl::takeFailure(OpKind kind, std::uint64_t length, std::int64_t offset) {
     Fault& pending = fault(kind);
-    if (pending.failures == 0 || (pending.failLength && *pending.failLength != length)) return false;
+    if (pending.failures == 0 || (pending.failLength && *pending.failLength != length) ||
+        (pending.failOffset && *pending.failOffset != offset))
+        return false;
     if (pending.failAfter > 0) {
         --pending.failAfter;
         return false;
@@ -309,7 +311,8 @@ void Node::busyFor(int count) {
     m_impl->busyOpens = count;
 }
 
-void Node::failNext(OpKind kind, int count, int after, std::optional<std::uint32_t> length) {
+void Node::failNext(OpKind kind, int count, int after, std::optional<std::uint32_t> length,
+                    std::optional<std::uint32_t> offset) {
     if (kind != OpKind::Seek && kind != OpKind::Read && kind != OpKind::Program && kind != OpKind::Erase) {
         throw std::invalid_argument("only seeks, reads, programs and erases can be made to fail");
     }
@@ -320,6 +323,7 @@ void Node::failNext(OpKind kind, int count, int after, std::optional<std::uint32
     fault.failures = count;
     fault.failAfter = after;
     fault.failLength = length;
+    fault.failOffset = offset;
 }
 
 void Node::shortNext(OpKind kind, std::uint32_t bytes, int count, int after, std::optional<std::uint32_t> length) {

@@ -49,7 +49,9 @@ public:
     // The next `count` calls of `kind` (Seek, Read, Program or Erase) fail: -1 with errno EIO. With
     // `after`, that many calls of the kind go through first. With `length`, only calls of exactly
     // that many bytes count, for both (say the store's 8-byte header reads); seeks take no length.
-    void failNext(OpKind kind, int count = 1, int after = 0, std::optional<std::uint32_t> length = std::nullopt);
+    // With `offset`, only calls at that offset count (a seek's is the position it asks for).
+    void failNext(OpKind kind, int count = 1, int after = 0, std::optional<std::uint32_t> length = std::nullopt,
+                  std::optional<std::uint32_t> offset = std::nullopt);
     // The next `count` calls of `kind` (Read or Program) transfer at most `bytes` bytes; a short
     // program stores only its first `bytes` bytes. With `after`, that many calls go through first;
     // `length` as for failNext.
@@ -132,6 +134,19 @@ public:
     std::optional<FallenCut> fallenCut() const;
     // Programs and erases since power came on (or the cut was armed).
     std::uint64_t flashOperations() const;
+};
+
+// While one lives, time stands still but for pauses: nanosleep returns at once and moves the clock on
+// by what it asked for, and time() reads that clock, which starts at the whole second of its creation.
+// A test of a timeout then runs at once, and exactly.
+class VirtualClock {
+public:
+    VirtualClock();
+    ~VirtualClock();
+    VirtualClock(const VirtualClock&) = delete;
+    VirtualClock& operator=(const VirtualClock&) = delete;
+    // Nanoseconds of the pauses since its creation.
+    std::uint64_t slept() const;
 };
 
 // A memory-backed node for the life of a scope.

@@ -1,91 +1,104 @@
-// Every public operation against every kind of bad argument: the result it gives, whether the node is
-// opened at all, and flash that is byte for byte as it was.
+// Every public operation against every kind of bad argument: its result, its one log line, whether it
+// opens the node at all, and flash and the caller's buffer byte for byte as they were.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
+#include "LogCapture.h"
+#include "NqLog.h"
 #include "RomMgr.h"
 #include "TableFlash.h"
 
 using norsim::OpKind;
 using romtest::Bytes;
 using romtest::CountOps;
-using romtest::Record;
 
 namespace {
 
+using Call = std::function<int(CRomMgr&, unsigned char*)>;
+
 struct Case {
-    std::string what;
-    std::function<int(CRomMgr&, unsigned char*)> call;
+    Call call;
     int result;
-    bool opens;  // the call opens the node before it can tell
+    bool opens;        // the call opens the node before it can tell
+    std::string line;  // its error line: "function: text"
 };
 
-const int kLargest = 0x2000 - 8;
-
-std::vector<Case> Cases() {
-    auto dev = [](CRomMgr& m) -> CRomDevice& { return m.m_pRomDevice[0]; };
-    return {
-        {"write to area 0", [](CRomMgr& m, unsigned char* b) { return m.SetData(0, b, 10, true); }, -3, false},
-        {"write to area 32", [](CRomMgr& m, unsigned char* b) { return m.SetData(32, b, 10, true); }, -3, false},
-        {"write to area -1", [](CRomMgr& m, unsigned char* b) { return m.SetData(-1, b, 10, true); }, -3, false},
-        {"write of a null buffer", [](CRomMgr& m, unsigned char*) { return m.SetData(1, nullptr, 10, true); }, -3, false},
-        {"write of length -1", [](CRomMgr& m, unsigned char* b) { return m.SetData(1, b, -1, true); }, -3, false},
-        {"write one byte too long", [](CRomMgr& m, unsigned char* b) { return m.SetData(1, b, kLargest + 1, true); },
-         -3, false},
-        {"read of area 0", [](CRomMgr& m, unsigned char* b) { return m.GetData(0, b, 10); }, -3, false},
-        {"read of area 32", [](CRomMgr& m, unsigned char* b) { return m.GetData(32, b, 10); }, -3, false},
-        {"read into a null buffer", [](CRomMgr& m, unsigned char*) { return m.GetData(1, nullptr, 10); }, -3, false},
-        {"read of length -1", [](CRomMgr& m, unsigned char* b) { return m.GetData(1, b, -1); }, -3, false},
-        {"read one byte too long", [](CRomMgr& m, unsigned char* b) { return m.GetData(1, b, kLargest + 1); }, -3,
-         false},
-        {"block read of area -1", [](CRomMgr& m, unsigned char* b) { return m.GetData(-1, 1, b, 10); }, -3, false},
-        {"block read of length -1", [](CRomMgr& m, unsigned char* b) { return m.GetData(1, 1, b, -1); }, -3, false},
-        {"block read into a null buffer", [](CRomMgr& m, unsigned char*) { return m.GetData(1, 1, nullptr, 10); }, -3,
-         false},
-        {"block -1", [](CRomMgr& m, unsigned char* b) { return m.GetData(1, -1, b, 10); }, -4, true},
-        {"block N", [](CRomMgr& m, unsigned char* b) { return m.GetData(1, 64, b, 10); }, -4, true},
-        {"block N of area 31", [](CRomMgr& m, unsigned char* b) { return m.GetData(31, 16, b, 10); }, -4, true},
-        {"range into null pointers", [](CRomMgr& m, unsigned char*) { return m.GetAreaRange(nullptr, nullptr); },
-         -1, false},
-        {"device erase of area 0", [dev](CRomMgr& m, unsigned char*) { return dev(m).EraseArea(0, true); }, -3,
-         false},
-        {"device erase of area 31", [dev](CRomMgr& m, unsigned char*) { return dev(m).EraseArea(31, true); }, -3,
-         false},
-        {"current-block search into null",
-         [dev](CRomMgr& m, unsigned char*) { return dev(m).SearchCurrentBlock(nullptr, 1); }, -3, false},
-        {"next-block search into null",
-         [dev](CRomMgr& m, unsigned char*) { return dev(m).SearchNextBlock(nullptr, 1, 0); }, -3, false},
-        {"block check into null",
-         [dev](CRomMgr& m, unsigned char*) { return dev(m).CheckCurrentBlock(nullptr, 1, 0); }, -3, false},
-        {"sector of block -1", [dev](CRomMgr& m, unsigned char*) { return dev(m).BlockToSector(-1); }, -3, false},
-        {"sector of block N", [dev](CRomMgr& m, unsigned char*) { return dev(m).BlockToSector(64); }, -3, false},
-        {"retried erase of no device", [](CRomMgr& m, unsigned char*) { return m.retryEraseArea(nullptr, 1); }, -3,
-         false},
-    };
-}
+CRomDevice& First(CRomMgr& m) { return m.m_pRomDevice[0]; }
 
 }  // namespace
 
-TEST(BadArguments, AreRefusedAndLeaveFlashAsItWas) {
+TEST(BadArguments, AreRefusedWithOneLineAndLeaveFlashAsItWas) {
     romtest::TableFlash flash;
     CRomMgr mgr;
     for (int area : {1, 31}) {
-        Bytes record = Record(50, static_cast<unsigned>(area));
+        Bytes record = romtest::Record(50, static_cast<unsigned>(area));
         ASSERT_EQ(mgr.SetData(area, record.data(), 50, true), 0);
     }
     const auto before = flash.snapshot();
+    const Case cases[] = {
+        {[](CRomMgr& m, unsigned char* b) { return m.SetData(0, b, 10, true); }, -3, false, "SetData: Invalid argument(0)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.SetData(32, b, 10, true); }, -3, false, "SetData: Invalid argument(32)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.GetData(-1, b, 10); }, -3, false, "GetData: Invalid argument(-1)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.GetData(32, 0, b, 10); }, -3, false, "GetData: Invalid argument(32)"},
+        {[](CRomMgr& m, unsigned char*) { return m.SetData(1, nullptr, 10, true); }, -3, false,
+         "SetData: Invalid argument(1, 10, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.SetData(1, b, -1, true); }, -3, false,
+         "SetData: Invalid argument(1, -1, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.SetData(30, b, 0x2000 - 7, true); }, -3, false,
+         "SetData: Invalid argument(30, 8185, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.SetData(31, b, 0x10000 - 7, true); }, -3, false,
+         "SetData: Invalid argument(1, 65529, /dev/mtd_backup2)"},
+        {[](CRomMgr& m, unsigned char*) { return m.GetData(1, nullptr, 10); }, -3, false,
+         "GetData: Invalid argument(1, 10, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.GetData(1, b, -1); }, -3, false,
+         "GetData: Invalid argument(1, -1, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.GetData(1, b, 0x2000 - 7); }, -3, false,
+         "GetData: Invalid argument(1, 8185, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char*) { return m.GetData(1, 1, nullptr, 10); }, -3, false,
+         "GetData: Invalid argument(1, 10, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.GetData(1, 1, b, 0x2000 - 7); }, -3, false,
+         "GetData: Invalid argument(1, 8185, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.GetData(1, -1, b, 10); }, -4, true,
+         "GetData: FAIL to access target Blcok(1,-1,/dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.GetData(1, 64, b, 10); }, -4, true,
+         "GetData: Invalid argument(1, 64, 10, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char* b) { return m.GetData(31, 16, b, 10); }, -4, true,
+         "GetData: Invalid argument(1, 16, 10, /dev/mtd_backup2)"},
+        {[](CRomMgr& m, unsigned char*) { return m.GetAreaRange(nullptr, nullptr); }, -1, false,
+         "GetAreaRange: Invalid argument"},
+        {[](CRomMgr& m, unsigned char*) { return First(m).EraseArea(0, true); }, -3, false,
+         "EraseArea: Invalid argument(0, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char*) { return First(m).EraseArea(31, false); }, -3, false,
+         "EraseArea: Invalid argument(31, /dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char*) { return First(m).BlockToSector(-1); }, -3, false,
+         "BlockToSector: Invalid argument(-1,/dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char*) { return First(m).BlockToSector(64); }, -3, false,
+         "BlockToSector: Invalid argument(64,/dev/mtd_backup)"},
+        {[](CRomMgr& m, unsigned char*) { return First(m).SearchCurrentBlock(nullptr, 1); }, -3, false, ""},
+        {[](CRomMgr& m, unsigned char*) { return First(m).SearchNextBlock(nullptr, 1, 0); }, -3, false, ""},
+        {[](CRomMgr& m, unsigned char*) { return First(m).CheckCurrentBlock(nullptr, 1, 0); }, -3, false, ""},
+        {[](CRomMgr& m, unsigned char*) { return m.retryEraseArea(nullptr, 1); }, -3, false, ""},
+        {[](CRomMgr& m, unsigned char* b) { return m.retrySetData(nullptr, 1, b, 1); }, -3, false, ""},
+    };
     Bytes buffer(0x10000, 0x5A);
-    for (const Case& c : Cases()) {
-        SCOPED_TRACE(c.what);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
         flash.clearOps();
+        logcap::LogCapture log;
         EXPECT_EQ(c.call(mgr, buffer.data()), c.result);
-        int opens = CountOps(flash.node(0), OpKind::Open) + CountOps(flash.node(1), OpKind::Open);
+        std::vector<std::string> errors;
+        for (const logcap::Line& l : log.lines())
+            if (l.level == LOGLV_ERROR) errors.push_back(l.function + ": " + l.text);
+        EXPECT_EQ(errors, c.line.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.line});
+        int opens = 0;
+        for (int n : {0, 1}) {
+            opens += CountOps(flash.node(n), OpKind::Open);
+            EXPECT_EQ(flash.node(n).openCount(), 0);
+            EXPECT_EQ(CountOps(flash.node(n), OpKind::Program) + CountOps(flash.node(n), OpKind::Erase), 0);
+        }
         EXPECT_EQ(opens, c.opens ? 1 : 0);
-        EXPECT_EQ(flash.node(0).openCount() + flash.node(1).openCount(), 0);
-        EXPECT_EQ(CountOps(flash.node(0), OpKind::Program) + CountOps(flash.node(1), OpKind::Program), 0);
-        EXPECT_EQ(CountOps(flash.node(0), OpKind::Erase) + CountOps(flash.node(1), OpKind::Erase), 0);
         EXPECT_TRUE(flash.snapshot() == before);
         EXPECT_EQ(buffer, Bytes(0x10000, 0x5A)) << "the caller's buffer was written";
     }
