@@ -2,6 +2,8 @@
 // check value, and the blank check that the trust rule rests on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "BlockFormat.h"
 #include "Store.h"
 
@@ -44,6 +46,22 @@ TEST(Checksum, IsCrc16ModbusByteSwapped) {
     EXPECT_EQ(d.CalculateCRC16(check, 9), 0x374B);
     EXPECT_EQ(d.CalculateCRC16Continuation(check + 4, 5, d.CalculateCRC16(check, 4)), 0x374B);
     EXPECT_EQ(d.CalculateCRC16(nullptr, 9), 0);
+}
+
+// The trust rule finds a record's length at the end of its last byte that is not erased, or past it
+// when the record itself ends in erased bytes, however the region is split into pieces.
+TEST(TrustRule, FindsTheLengthOfARecordThatEndsInErasedBytes) {
+    Bytes region(romtest::kBlock - 8, 0xFF);
+    std::copy_n("123456789", 9, region.begin());
+    // The checksum words of "123456789" (CRC 0x4B37) and of "123456789" FF FF (CRC 0xB757).
+    for (const auto& [word, length] : {std::pair<unsigned, int>{0x374B, 9}, {0x57B7, 11}, {0x57B8, -1}}) {
+        for (std::size_t piece : {1, 4096}) {
+            BlockFormat::RecordCheck check(word);
+            for (std::size_t at = 0; at < region.size(); at += piece)
+                check.Add(region.data() + at, static_cast<int>(std::min(piece, region.size() - at)));
+            EXPECT_EQ(check.RecordLength(), length) << word << " " << piece;
+        }
+    }
 }
 
 TEST(BlankCheck, FindsOneClearedBitAtAnyPlaceAndAlignment) {

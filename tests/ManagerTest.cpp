@@ -65,6 +65,7 @@ TEST(DeviceTable, RowsThatDoNotFitAreRefused) {
         EXPECT_EQ(d.EraseArea(0, true), r.fits ? -3 : -1);  // unset, a device takes area 0 and fails to open ""
         EXPECT_TRUE(!r.fits || d.EraseArea(areas, true) != -3);
         EXPECT_EQ(d.BlockToSector(0), r.fits ? 0 : -3);
+        EXPECT_EQ(d.NextSector(0), r.fits ? 1 : 0);  // never a division by no sectors
         EXPECT_EQ(log.texts(LOGLV_ERROR)[0].rfind("FAIL to Initialize(", 0) == 0, !r.fits);
     }
     const RomDeviceInfo compiled[3] = {g_RomDeviceInfoArray[0], g_RomDeviceInfoArray[1], g_RomDeviceInfoArray[2]};

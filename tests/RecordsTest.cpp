@@ -219,6 +219,44 @@ TEST_F(Records, NamedBlockIsReadOnlyWhenItIsCommittedAndVerifies) {
     EXPECT_EQ(log.texts(LOGLV_WARNING), std::vector<std::string>{"Skip unverified Block(6,/dev/mtd_backup)"});
 }
 
+// The device's own search calls, for a host that drives a device itself: 0 and the block found, or
+// -1 for none; a named block that is outside the area or not committed is -4, and nothing is found.
+TEST_F(Records, SearchCallsReportTheBlockTheyFind) {
+    for (int b : {3, 63}) put(2, b, Record(10, b));
+    put(2, 4, Record(10, 4), BLOCK_STATUS_REJECTED);
+    for (int b = 0; b < 64; ++b) put(4, b, Record(4, b), BLOCK_STATUS_REJECTED);
+    node().stick(At(5, 0) + 3, 0x04, true);                 // area 5: its format marker does not read back
+    put(6, 7, Record(10, 7), BLOCK_STATUS_REJECTED);        // area 6: its first header will not read
+    node().poke(At(7, 0), {0, 0, 0, 0});                    // area 7: a format marker over a stray bit
+    node().poke(At(7, 0) + 100, {0xEF});
+    CRomDevice& dev = mgr.m_pRomDevice[0];
+    ASSERT_EQ(dev.DeviceOpen(), 0);
+    const struct {
+        std::function<int(int*)> call;
+        int result, found;
+    } cases[] = {
+        {[&](int* f) { return dev.SearchCurrentBlock(f, 2); }, 0, 63},
+        {[&](int* f) { return dev.SearchCurrentBlock(f, 3); }, 0, 0},
+        {[&](int* f) { return dev.SearchCurrentBlock(f, 5); }, 0, -1},
+        {[&](int* f) { node().failNext(OpKind::Read, 1, 0, 8, At(6, 0)); return dev.SearchCurrentBlock(f, 6); }, 0, -1},
+        {[&](int* f) { return dev.SearchCurrentBlock(f, 7); }, 0, -1},
+        {[&](int* f) { return dev.SearchNextBlock(f, 2, 3); }, 0, 5},
+        {[&](int* f) { return dev.SearchNextBlock(f, 2, 63); }, 0, 0},
+        {[&](int* f) { return dev.SearchNextBlock(f, 4, 0); }, -1, -1},
+        {[&](int* f) { return dev.CheckCurrentBlock(f, 2, 3); }, 0, 3},
+        {[&](int* f) { return dev.CheckCurrentBlock(f, 3, 0); }, 0, 0},
+        {[&](int* f) { return dev.CheckCurrentBlock(f, 2, 4); }, -4, 9},
+        {[&](int* f) { return dev.CheckCurrentBlock(f, 2, 64); }, -4, 9},
+        {[&](int* f) { return dev.CheckCurrentBlock(f, 3, -1); }, -4, 9},
+    };
+    for (const auto& c : cases) {
+        int found = 9;  // a named block that is not found leaves it as it was
+        EXPECT_EQ(c.call(&found), c.result) << &c - cases;
+        EXPECT_EQ(found, c.found) << &c - cases;
+    }
+    dev.DeviceClose();
+}
+
 // A status word counts as committed only as flash holds it.
 TEST_F(Records, CommitThatDoesNotReadBackAtTheWrapKeepsTheRecord) {
     put(2, 63, Record(300, 1));

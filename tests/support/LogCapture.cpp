@@ -42,8 +42,8 @@ extern "C" __attribute__((visibility("default"))) int NqGetStatus(int module, in
     return logcap::Enabled(level) ? 1 : 0;
 }
 
-extern "C" __attribute__((visibility("default"))) int NqLogX(int level, const char* tag, const char* function,
-                                                             const char* file, int, const char* format, ...) {
+extern "C" __attribute__((visibility("default"))) int NqLogX(int level, const char*, const char* function,
+                                                             const char*, int, const char* format, ...) {
     if (!logcap::g_state.active) return 0;
     char text[1024];
     va_list args;
@@ -51,6 +51,6 @@ extern "C" __attribute__((visibility("default"))) int NqLogX(int level, const ch
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
     if (!logcap::Enabled(level)) ++logcap::g_state.stray;
-    logcap::g_state.lines.push_back({level, tag ? tag : "", function ? function : "", file ? file : "", text});
+    logcap::g_state.lines.push_back({level, function ? function : "", text});
     return 0;
 }

@@ -9,10 +9,8 @@ namespace logcap {
 
 struct Line {
     int level;
-    std::string tag;
-    std::string function;
-    std::string file;
-    std::string text;  // the line as printf formats it
+    std::string function;  // the public operation that the line reports on
+    std::string text;      // the line as printf formats it
 };
 
 // While an object lives, the facility reports the levels of its mask (bit 1 << level) enabled and
