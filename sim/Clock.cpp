@@ -46,7 +46,7 @@ time_t time(time_t* out) noexcept {
 
 int nanosleep(const timespec* request, timespec* remaining) {
     if (request == nullptr || request->tv_nsec < 0 || request->tv_nsec >= static_cast<long>(kNanoseconds)) {
-        errno = EINVAL;
+        errno = request == nullptr ? EFAULT : EINVAL;
         return -1;
     }
     if (g_virtual) {

@@ -66,6 +66,9 @@ TEST(DeviceTable, RowsThatDoNotFitAreRefused) {
         EXPECT_TRUE(!r.fits || d.EraseArea(areas, true) != -3);
         EXPECT_EQ(d.BlockToSector(0), r.fits ? 0 : -3);
         EXPECT_EQ(d.NextSector(0), r.fits ? 1 : 0);  // never a division by no sectors
+        // romctl reports a row's geometry from its device: a refused row has none.
+        EXPECT_EQ(std::vector<int>({d.m_iAreaSize, d.m_iSectorSize, d.m_iBlockSize}),
+                  r.fits ? std::vector<int>({r.area, r.sector, r.block}) : std::vector<int>(3, 0));
         EXPECT_EQ(log.texts(LOGLV_ERROR)[0].rfind("FAIL to Initialize(", 0) == 0, !r.fits);
     }
     const RomDeviceInfo compiled[3] = {g_RomDeviceInfoArray[0], g_RomDeviceInfoArray[1], g_RomDeviceInfoArray[2]};
