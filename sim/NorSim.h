@@ -139,6 +139,19 @@ public:
     std::uint64_t flashOperations() const;
 };
 
+// While one lives, time stands still but for pauses: nanosleep returns at once and moves the clock on
+// by what it asked for, and time() reads that clock, which starts at the whole second of its creation.
+// A test of a timeout then runs at once, and exactly.
+class VirtualClock {
+public:
+    VirtualClock();
+    ~VirtualClock();
+    VirtualClock(const VirtualClock&) = delete;
+    VirtualClock& operator=(const VirtualClock&) = delete;
+    // Nanoseconds of the pauses since its creation.
+    std::uint64_t slept() const;
+};
+
 // A memory-backed node for the life of a scope.
 class ScopedNode {
 public:

@@ -1,56 +1,31 @@
 // The erase request as the kernel of the machine takes it. Its number comes from the platform's header
 // and carries the transfer direction, which powerpc keeps in bit 31 and x86 and Arm in bit 30: a number
-// taken from a workstation would erase nothing on the target.
+// taken from a workstation would erase nothing on the target. The simulator erases on MEMERASE and on
+// nothing else, so an erase in its log is the store's request arriving with exactly that number.
 #include <gtest/gtest.h>
-
-#include <cerrno>
 
 #include <mtd/mtd-user.h>
 #include <sys/ioctl.h>
 
-#include "RomDevice.h"
+#include "RomMgr.h"
 #include "TableFlash.h"
 
-using norsim::OpKind;
 using romtest::Bytes;
 
-namespace {
-
+TEST(EraseRequest, IsTheNumberOfThisArchitectureAndTheStoreErasesWithIt) {
 #if defined(__powerpc__)
-const unsigned long kMemErase = 0x80084d02;
-const unsigned long kOtherEncoding = 0x40084d02;
+    EXPECT_EQ(MEMERASE, 0x80084d02ul);
 #else
-const unsigned long kMemErase = 0x40084d02;
-const unsigned long kOtherEncoding = 0x80084d02;
+    EXPECT_EQ(MEMERASE, 0x40084d02ul);
 #endif
-
-TEST(EraseRequest, IsTheNumberOfThisArchitecture) { EXPECT_EQ(MEMERASE, kMemErase); }
-
-// The simulator erases on MEMERASE and on nothing else, so the erase in its log is the store's
-// request arriving with exactly that number.
-TEST(EraseRequest, StoreErasesWithItAndTheOtherEncodingErasesNothing) {
     romtest::TableFlash flash;
-    norsim::Node& node = flash.node(0);
-    CRomDevice device;
-    romtest::InitializeFromTable(device, 0);
-    const std::uint32_t sector = 0x40000;
-    node.fill(0, 2 * sector, 0x00);
-    ASSERT_EQ(device.DeviceOpen(), 0);
-
-    erase_info_user request{sector, sector};
-    EXPECT_EQ(ioctl(device.m_iFd, kOtherEncoding, &request), -1);
-    EXPECT_EQ(errno, ENOTTY);
-    EXPECT_EQ(romtest::CountOps(node, OpKind::Erase), 0);
-
-    EXPECT_EQ(device.EraseSectorSystem(1, 1), 0);
-    device.DeviceClose();
-    const auto erases = romtest::OpsOf(node, OpKind::Erase);
+    flash.node(0).fill(0, 2 * romtest::kArea, 0x00);
+    CRomMgr store;
+    EXPECT_EQ(store.EraseArea(1 << 1), 0);
+    const auto erases = romtest::OpsOf(flash.node(0), norsim::OpKind::Erase);
     ASSERT_EQ(erases.size(), 1u);
-    EXPECT_EQ(erases[0].offset, sector);
-    EXPECT_EQ(erases[0].length, sector);
-    EXPECT_EQ(erases[0].result, 0);
-    EXPECT_EQ(node.peek(0, sector), Bytes(sector, 0x00));
-    EXPECT_EQ(node.peek(sector, sector), Bytes(sector, 0xFF));
+    EXPECT_EQ(erases[0].offset, romtest::kArea);
+    EXPECT_EQ(erases[0].length, romtest::kArea);
+    EXPECT_EQ(flash.node(0).peek(0, romtest::kArea), Bytes(romtest::kArea, 0x00));
+    EXPECT_EQ(flash.node(0).peek(romtest::kArea, romtest::kArea), Bytes(romtest::kArea, 0xFF));
 }
-
-}  // namespace

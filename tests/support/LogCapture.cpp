@@ -3,92 +3,54 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include <mutex>
-
 #include "NqLog.h"
 
 namespace logcap {
-
-struct LogCapture::State {
-    unsigned enabled;
-    std::vector<Line> lines;
-    int stray = 0;
-};
-
 namespace {
 
-std::mutex g_mutex;
-LogCapture::State* g_active = nullptr;
+// The store logs on the test's own thread, into one capture at a time.
+struct State {
+    unsigned enabled = 0;
+    bool active = false;
+    std::vector<Line> lines;
+    int stray = 0;
+} g_state;
 
-bool Enabled(const LogCapture::State* state, int level) {
-    return state != nullptr && level >= 0 && level < 32 && (state->enabled & (1u << level)) != 0;
-}
+bool Enabled(int level) { return g_state.active && level >= 0 && level < 32 && (g_state.enabled >> level & 1u) != 0; }
 
 }  // namespace
 
-LogCapture::LogCapture(unsigned enabledLevels) : m_state(new State{enabledLevels, {}}) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_active = m_state;
-}
+LogCapture::LogCapture(unsigned enabledLevels) { g_state = State{enabledLevels, true, {}, 0}; }
 
-LogCapture::~LogCapture() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_active == m_state) g_active = nullptr;
-    delete m_state;
-}
+LogCapture::~LogCapture() { g_state = State{}; }
 
-std::vector<Line> LogCapture::lines() const {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return m_state->lines;
-}
+std::vector<Line> LogCapture::lines() const { return g_state.lines; }
 
 std::vector<std::string> LogCapture::texts(int level) const {
     std::vector<std::string> out;
-    for (const Line& l : lines())
+    for (const Line& l : g_state.lines)
         if (l.level == level) out.push_back(l.text);
     return out;
 }
 
-int LogCapture::count(int level, const std::string& text) const {
-    int n = 0;
-    for (const Line& l : lines())
-        if (l.level == level && l.text == text) ++n;
-    return n;
-}
-
-int LogCapture::strayCalls() const {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return m_state->stray;
-}
-
-void LogCapture::clear() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    m_state->lines.clear();
-    m_state->stray = 0;
-}
+int LogCapture::strayCalls() const { return g_state.stray; }
 
 }  // namespace logcap
 
 extern "C" __attribute__((visibility("default"))) int NqGetStatus(int module, int level) {
-    std::lock_guard<std::mutex> lock(logcap::g_mutex);
-    if (logcap::g_active != nullptr && module != ROM_LOG_MODULE) ++logcap::g_active->stray;
-    return logcap::Enabled(logcap::g_active, level) ? 1 : 0;
+    if (logcap::g_state.active && module != ROM_LOG_MODULE) ++logcap::g_state.stray;
+    return logcap::Enabled(level) ? 1 : 0;
 }
 
-extern "C" __attribute__((visibility("default"))) int NqLogX(int level, const char* tag,
-                                                             const char* function, const char* file,
-                                                             int line, const char* format, ...) {
+extern "C" __attribute__((visibility("default"))) int NqLogX(int level, const char*, const char* function,
+                                                             const char*, int, const char* format, ...) {
+    if (!logcap::g_state.active) return 0;
     char text[1024];
     va_list args;
     va_start(args, format);
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
-
-    std::lock_guard<std::mutex> lock(logcap::g_mutex);
-    logcap::LogCapture::State* state = logcap::g_active;
-    if (state == nullptr) return 0;
-    if (!logcap::Enabled(state, level)) ++state->stray;
-    state->lines.push_back({level, tag ? tag : "", function ? function : "",
-                            file ? file : "", line, format ? format : "", text});
+    if (!logcap::Enabled(level)) ++logcap::g_state.stray;
+    logcap::g_state.lines.push_back({level, function ? function : "", text});
     return 0;
 }

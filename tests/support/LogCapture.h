@@ -9,23 +9,15 @@ namespace logcap {
 
 struct Line {
     int level;
-    std::string tag;
-    std::string function;
-    std::string file;
-    int line;
-    std::string format;
-    std::string text;  // the line as printf formats it
+    std::string function;  // the public operation that the line reports on
+    std::string text;      // the line as printf formats it
 };
 
-// Bit (1 << level) set: the level is enabled.
-constexpr unsigned kAllLevels = 0xFFu;
-constexpr unsigned kNoLevels = 0u;
-
-// While an object lives, the facility reports the levels of its mask enabled and keeps every line.
-// Without one, every level is disabled.
+// While an object lives, the facility reports the levels of its mask (bit 1 << level) enabled and
+// keeps every line. Without one, every level is disabled.
 class LogCapture {
 public:
-    explicit LogCapture(unsigned enabledLevels = kAllLevels);
+    explicit LogCapture(unsigned enabledLevels = 0xFFu);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -33,17 +25,9 @@ public:
     std::vector<Line> lines() const;
     // Formatted texts of the lines of one level, in order.
     std::vector<std::string> texts(int level) const;
-    // Number of lines of this level whose formatted text is exactly text.
-    int count(int level, const std::string& text) const;
     // Lines emitted although their level was reported disabled, and status queries for a module
     // other than the store's.
     int strayCalls() const;
-    void clear();
-
-    struct State;
-
-private:
-    State* m_state;
 };
 
 }  // namespace logcap

@@ -1,12 +1,8 @@
 #include "TableFlash.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstring>
 
 #include "BlockFormat.h"
-#include "LogCapture.h"
 #include "TableNodes.h"
 
 namespace romtest {
@@ -22,67 +18,16 @@ void TableFlash::clearOps() {
 
 std::vector<Bytes> TableFlash::snapshot() const {
     std::vector<Bytes> all;
-    for (const auto& n : m_nodes) {
-        norsim::Node& node = **n;
-        all.push_back(node.peek(0, node.size()));
-    }
+    for (const auto& n : m_nodes) all.push_back((*n)->peek(0, (*n)->size()));
     return all;
 }
 
-TableOverride::TableOverride() { memcpy(m_saved, g_RomDeviceInfoArray, sizeof(m_saved)); }
-
-TableOverride::~TableOverride() { memcpy(g_RomDeviceInfoArray, m_saved, sizeof(m_saved)); }
-
-void ExpectLoggingChangesNothing(const std::function<std::vector<int>(TableFlash&)>& workload) {
-    auto run = [&workload](unsigned levels, std::vector<int>& results) {
-        TableFlash flash;
-        logcap::LogCapture log(levels);
-        results = workload(flash);
-        EXPECT_EQ(log.strayCalls(), 0);
-        if (levels == logcap::kNoLevels) {
-            EXPECT_TRUE(log.lines().empty());
-        } else {
-            EXPECT_FALSE(log.lines().empty());
-        }
-        return flash.snapshot();
-    };
-    std::vector<int> quiet, verbose;
-    auto quietFlash = run(logcap::kNoLevels, quiet);
-    auto verboseFlash = run(logcap::kAllLevels, verbose);
-    EXPECT_EQ(quiet, verbose);
-    EXPECT_TRUE(quietFlash == verboseFlash);
-}
-
-void InitializeFromTable(CRomDevice& device, int row) {
-    int first = 1;
-    for (int i = 0; i < row; ++i) first += g_RomDeviceInfoArray[i].iAreaNum;
-    const RomDeviceInfo& info = g_RomDeviceInfoArray[row];
-    device.Initialize(first, first + info.iAreaNum - 1, info.iAreaSize, info.iSectorSize,
-                      info.iBlockSize, info.pszDevName);
-}
-
-Bytes HeaderBytes(std::uint32_t status, std::uint32_t crc) {
-    Bytes b(BlockFormat::kHeaderSize);
-    BlockFormat::EncodeHeader(BlockHeader{status, crc}, b.data());
-    return b;
-}
-
-Bytes BlockBytes(std::uint32_t status, const Bytes& record) {
-    Bytes block(BlockFormat::kHeaderSize + record.size());
-    BlockFormat::EncodeBlock(status, record.data(), static_cast<int>(record.size()), block.data());
-    return block;
-}
-
-int CountOps(const norsim::Node& node, norsim::OpKind kind) {
-    const auto& ops = node.ops();
-    return static_cast<int>(
-        std::count_if(ops.begin(), ops.end(), [kind](const norsim::Op& op) { return op.kind == kind; }));
-}
+int CountOps(const norsim::Node& node, norsim::OpKind kind) { return static_cast<int>(OpsOf(node, kind).size()); }
 
 std::vector<norsim::Op> OpsOf(const norsim::Node& node, norsim::OpKind kind) {
     std::vector<norsim::Op> out;
-    for (const norsim::Op& op : node.ops())
-        if (op.kind == kind) out.push_back(op);
+    std::copy_if(node.ops().begin(), node.ops().end(), std::back_inserter(out),
+                 [kind](const norsim::Op& op) { return op.kind == kind; });
     return out;
 }
 
@@ -92,17 +37,11 @@ Bytes Record(std::size_t n, unsigned seed) {
     return b;
 }
 
-std::uint32_t BlockStart(const CRomDevice& device, int area, int block) {
-    return static_cast<std::uint32_t>((area - 1) * device.m_iAreaSize + block * device.m_iBlockSize);
-}
-
 void PutBlock(norsim::Node& node, const CRomDevice& device, int area, int block, const Bytes& record,
               std::uint32_t status) {
-    node.poke(BlockStart(device, area, block), BlockBytes(status, record));
-}
-
-BlockHeader ReadBlockHeader(const norsim::Node& node, const CRomDevice& device, int area, int block) {
-    return BlockFormat::DecodeHeader(node.peek(BlockStart(device, area, block), BlockFormat::kHeaderSize).data());
+    Bytes bytes(BlockFormat::kHeaderSize + record.size());
+    BlockFormat::EncodeBlock(status, record.data(), static_cast<int>(record.size()), bytes.data());
+    node.poke(static_cast<std::uint32_t>((area - 1) * device.m_iAreaSize + block * device.m_iBlockSize), bytes);
 }
 
 }  // namespace romtest
