@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <functional>
-#include <set>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -72,29 +72,34 @@ int Operate(const Scenario& s, Bytes& out) {
     return INT_MIN;
 }
 
-// A fault: the call it is aimed at, and whether it fails once, fails every time, or moves half its bytes.
+// A fault: the call it is aimed at, and whether it fails once, fails every time, or moves half its bytes;
+// `after` calls like it go through first.
 struct Fault {
     norsim::Op call;
     enum Mode { Once, Always, Short } mode;
+    int after;
 };
 
 std::string Describe(const Fault& f) {
     const char* const kinds[] = {"open", "close", "seek", "read", "program", "erase"};
     const char* const modes[] = {"fails once", "fails always", "comes back short"};
     return std::string(kinds[static_cast<int>(f.call.kind)]) + " of " + std::to_string(f.call.length) + " at " +
-           std::to_string(f.call.offset) + " " + modes[f.mode];
+           std::to_string(f.call.offset) + " " + modes[f.mode] + " after " + std::to_string(f.after) + " like it";
 }
 
-// Every distinct call that the operation makes, in every mode it can be faulted in.
+// Every distinct call that the operation makes, in every mode it can be faulted in; a call made again
+// (the same header read by the scan and by the blank probe, the same seek before a verification and
+// before the record's read) fails once at each of its later times too.
 std::vector<Fault> Plan(const norsim::Node& node) {
     std::vector<Fault> plan;
-    std::set<std::tuple<OpKind, std::uint32_t, std::uint32_t>> seen;
+    std::map<std::tuple<OpKind, std::uint32_t, std::uint32_t>, int> seen;
     for (const norsim::Op& op : node.ops()) {
-        if (op.kind == OpKind::Open || op.kind == OpKind::Close || !seen.insert({op.kind, op.offset, op.length}).second)
-            continue;
-        plan.push_back({op, Fault::Once});
-        plan.push_back({op, Fault::Always});
-        if (op.kind == OpKind::Read || op.kind == OpKind::Program) plan.push_back({op, Fault::Short});
+        if (op.kind == OpKind::Open || op.kind == OpKind::Close) continue;
+        const int before = seen[{op.kind, op.offset, op.length}]++;
+        plan.push_back({op, Fault::Once, before});
+        if (before > 0) continue;
+        plan.push_back({op, Fault::Always, 0});
+        if (op.kind == OpKind::Read || op.kind == OpKind::Program) plan.push_back({op, Fault::Short, 0});
     }
     return plan;
 }
@@ -105,7 +110,7 @@ void Arm(norsim::Node& node, const Fault& f) {
     if (f.mode == Fault::Short)
         node.shortNext(f.call.kind, f.call.length / 2, 1, 0, length, f.call.offset);
     else
-        node.failNext(f.call.kind, f.mode == Fault::Once ? 1 : INT_MAX, 0, length, f.call.offset);
+        node.failNext(f.call.kind, f.mode == Fault::Once ? 1 : INT_MAX, f.after, length, f.call.offset);
 }
 
 // The fault fell on the call it was aimed at: that call failed, or moved half its bytes.
