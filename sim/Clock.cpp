@@ -2,15 +2,25 @@
 // VirtualClock lives.
 #include "NorSim.h"
 
-#include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 
 namespace {
 
-std::atomic<bool> g_virtual{false};
-std::atomic<std::int64_t> g_start{0};
-std::atomic<std::uint64_t> g_slept{0};
+// Guarded by a lock rather than kept in atomics: 32-bit targets have no lock-free 64-bit atomics
+// without libatomic.
+struct Clock {
+    std::mutex mutex;
+    bool on = false;
+    std::int64_t start = 0;
+    std::uint64_t slept = 0;
+};
+
+Clock& TheClock() {
+    static Clock clock;
+    return clock;
+}
 
 constexpr std::uint64_t kNanoseconds = 1000000000u;
 
@@ -21,14 +31,22 @@ namespace norsim {
 VirtualClock::VirtualClock() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    g_start = now.tv_sec;
-    g_slept = 0;
-    g_virtual = true;
+    Clock& clock = TheClock();
+    const std::lock_guard<std::mutex> lock(clock.mutex);
+    clock.start = now.tv_sec;
+    clock.slept = 0;
+    clock.on = true;
 }
 
-VirtualClock::~VirtualClock() { g_virtual = false; }
+VirtualClock::~VirtualClock() {
+    const std::lock_guard<std::mutex> lock(TheClock().mutex);
+    TheClock().on = false;
+}
 
-std::uint64_t VirtualClock::slept() const { return g_slept; }
+std::uint64_t VirtualClock::slept() const {
+    const std::lock_guard<std::mutex> lock(TheClock().mutex);
+    return TheClock().slept;
+}
 
 }  // namespace norsim
 
@@ -36,10 +54,14 @@ extern "C" {
 
 time_t time(time_t* out) noexcept {
     timespec now{};
-    if (g_virtual)
-        now.tv_sec = static_cast<time_t>(g_start + static_cast<std::int64_t>(g_slept / kNanoseconds));
-    else
+    Clock& clock = TheClock();
+    std::unique_lock<std::mutex> lock(clock.mutex);
+    if (clock.on) {
+        now.tv_sec = static_cast<time_t>(clock.start + static_cast<std::int64_t>(clock.slept / kNanoseconds));
+    } else {
+        lock.unlock();
         clock_gettime(CLOCK_REALTIME, &now);
+    }
     if (out != nullptr) *out = now.tv_sec;
     return now.tv_sec;
 }
@@ -49,9 +71,14 @@ int nanosleep(const timespec* request, timespec* remaining) {
         errno = request == nullptr ? EFAULT : EINVAL;
         return -1;
     }
-    if (g_virtual) {
-        g_slept += static_cast<std::uint64_t>(request->tv_sec) * kNanoseconds + static_cast<std::uint64_t>(request->tv_nsec);
-        return 0;
+    Clock& clock = TheClock();
+    {
+        const std::lock_guard<std::mutex> lock(clock.mutex);
+        if (clock.on) {
+            clock.slept += static_cast<std::uint64_t>(request->tv_sec) * kNanoseconds +
+                           static_cast<std::uint64_t>(request->tv_nsec);
+            return 0;
+        }
     }
     const int error = clock_nanosleep(CLOCK_REALTIME, 0, request, remaining);
     if (error == 0) return 0;
