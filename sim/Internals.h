@@ -113,6 +113,7 @@ struct Node::Impl {
         int shortCalls = 0;
         int shortAfter = 0;
         std::uint32_t shortBytes = 0;
+        std::uint32_t failStores = 0;  // bytes that a failing program stores first
         Aim fails;
         Aim shortens;
     };
@@ -154,12 +155,6 @@ struct Node::Impl {
     std::map<std::uint32_t, std::uint8_t> stuckAtOne;
     std::map<std::uint32_t, std::uint8_t> stuckAtZero;
     std::vector<std::uint32_t> wornOut;
-    struct ProgramFault {
-        std::uint32_t offset;
-        std::uint32_t length;
-        std::uint32_t stored;
-    };
-    std::optional<ProgramFault> programFault;
 
 private:
     std::int64_t erase(std::uint32_t start, std::uint32_t length);
@@ -167,15 +162,13 @@ private:
     void store(std::uint32_t offset, const std::uint8_t* data, std::size_t count);
     void wipe(std::uint32_t start, std::uint32_t length);
     bool isWornOut(std::uint32_t start, std::uint32_t length) const;
-    // Takes the program fault when it falls on this call: the bytes the program stores.
-    std::optional<std::uint32_t> takeProgramFault(std::int64_t position, std::size_t count);
     // What a cut erase leaves of its range.
     void interruptErase(std::uint32_t start, std::uint32_t length, const PowerCut& cut);
     // Ends the process when the cut came from the environment; otherwise the call fails.
     std::int64_t powerFails();
 
     std::size_t available(std::int64_t position, std::size_t count) const;
-    // The fault that falls on a call of `length` bytes, if any.
+    // The fault that falls on a call of `length` bytes at `offset`, if any.
     bool takeFailure(OpKind kind, std::int64_t offset, std::uint64_t length);
     std::size_t takeLimit(OpKind kind, std::int64_t offset, std::uint64_t length);
     // Keeps the bytes of the range that a cut call is about to change.

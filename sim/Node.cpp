@@ -72,13 +72,11 @@ std::int64_t Node::Impl::program(std::int64_t position, const void* data, std::s
         record(OpKind::Program, position, count, -EIO);
         return powerFails();
     }
-    if (const std::optional<std::uint32_t> stored = takeProgramFault(position, count)) {
-        store(static_cast<std::uint32_t>(position), static_cast<const std::uint8_t*>(data), *stored);
-        record(OpKind::Program, position, count, -EIO);
-        return -EIO;
-    }
     std::int64_t result = -EIO;
-    if (!takeFailure(OpKind::Program, position, count)) {
+    if (takeFailure(OpKind::Program, position, count)) {
+        const std::size_t stored = std::min<std::size_t>(available(position, count), fault(OpKind::Program).failStores);
+        store(static_cast<std::uint32_t>(position), static_cast<const std::uint8_t*>(data), stored);
+    } else {
         const std::size_t limit = takeLimit(OpKind::Program, position, count);
         if (position >= size) {
             result = -ENOSPC;
@@ -169,13 +167,6 @@ void Node::Impl::store(std::uint32_t offset, const std::uint8_t* data, std::size
 bool Node::Impl::isWornOut(std::uint32_t start, std::uint32_t length) const {
     return std::any_of(wornOut.begin(), wornOut.end(),
                        [&](std::uint32_t offset) { return offset >= start && offset - start < length; });
-}
-
-std::optional<std::uint32_t> Node::Impl::takeProgramFault(std::int64_t position, std::size_t count) {
-    if (!programFault || programFault->offset != position || programFault->length != count) return std::nullopt;
-    const std::uint32_t stored = std::min<std::uint32_t>(programFault->stored, static_cast<std::uint32_t>(count));
-    programFault.reset();
-    return stored;
 }
 
 void Node::Impl::wipe(std::uint32_t start, std::uint32_t length) {
@@ -320,6 +311,7 @@ void Node::failNext(OpKind kind, int count, int after, std::optional<std::uint32
     Impl::Fault& fault = m_impl->fault(kind);
     fault.failures = count;
     fault.failAfter = after;
+    fault.failStores = 0;
     fault.fails = Impl::Aim{length, offset};
 }
 
@@ -350,8 +342,9 @@ void Node::stick(std::uint32_t offset, std::uint8_t mask, bool atOne) {
 }
 
 void Node::failProgram(std::uint32_t offset, std::uint32_t length, std::uint32_t stored) {
+    failNext(OpKind::Program, 1, 0, length, offset);
     const auto lock = Registry::instance().lock();
-    m_impl->programFault = Impl::ProgramFault{offset, length, stored};
+    m_impl->fault(OpKind::Program).failStores = stored;
 }
 
 void Node::heal() {
@@ -359,7 +352,7 @@ void Node::heal() {
     m_impl->stuckAtOne.clear();
     m_impl->stuckAtZero.clear();
     m_impl->wornOut.clear();
-    m_impl->programFault.reset();
+    m_impl->fault(OpKind::Program) = Impl::Fault{};
 }
 
 const std::vector<Op>& Node::ops() const { return m_impl->ops; }

@@ -65,7 +65,8 @@ public:
     // The bits of `mask` in the byte at `offset` no longer change. Stuck at 1, a program leaves them
     // at 1 and still reports success; stuck at 0, every erase leaves them at 0 and reports success.
     void stick(std::uint32_t offset, std::uint8_t mask, bool atOne);
-    // The next program of `length` bytes at `offset` stores its first `stored` bytes and fails with EIO.
+    // The next program of `length` bytes at `offset` stores its first `stored` bytes and fails with EIO
+    // (a failNext of programs, which it replaces).
     void failProgram(std::uint32_t offset, std::uint32_t length, std::uint32_t stored);
     // The node as new again: no worn cells, no sector worn out, no program fault pending.
     void heal();
