@@ -63,17 +63,3 @@ TEST(TrustRule, FindsTheLengthOfARecordThatEndsInErasedBytes) {
         }
     }
 }
-
-TEST(BlankCheck, FindsOneClearedBitAtAnyPlaceAndAlignment) {
-    Bytes bytes(300, 0xFF);
-    for (std::size_t start = 0; start < 8; ++start)
-        for (std::size_t length : {0, 1, 3, 63, 64, 65, 200, 292}) {
-            const unsigned char* p = bytes.data() + start;
-            EXPECT_TRUE(BlockFormat::IsErased(p, static_cast<int>(length))) << start << " " << length;
-            for (std::size_t at = 0; at < length; ++at) {
-                bytes[start + at] = 0x7F;
-                EXPECT_FALSE(BlockFormat::IsErased(p, static_cast<int>(length))) << start << " " << length << " " << at;
-                bytes[start + at] = 0xFF;
-            }
-        }
-}

@@ -169,32 +169,6 @@ TEST(Busy, BulkOperationsRetryEvery100MsFor10Seconds) {
     }
 }
 
-// Bit k of a mask selects area k + 1; each area selected is erased or initialised, the others are
-// left alone, and the result has the bits of the areas that failed.
-TEST(Bulk, MasksSelectAreasAndReportTheOnesThatFailed) {
-    const struct {
-        int mask;
-        bool initialise;
-        int result;
-    } cases[] = {{0, false, 0}, {0, true, 0}, {1 << 30, false, 0}, {1 << 30, true, 0}, {0x7, false, 0x2},
-                 {-1, false, 0}, {-1, true, 0}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.mask) + (c.initialise ? " initialised" : " erased"));
-        TableFlash flash;
-        const std::uint8_t before = c.initialise ? 0xFF : 0x00;
-        for (int n : {0, 1}) flash.node(n).fill(0, flash.node(n).size(), before);
-        flash.node(0).failNext(OpKind::Erase, c.result != 0 ? 1 : 0, 0, {}, romtest::kArea);
-        CRomMgr mgr;
-        EXPECT_EQ(c.initialise ? mgr.InitializeArea(c.mask) : mgr.EraseArea(c.mask), c.result);
-        for (int area = 1; area <= 31; ++area) {
-            const bool done = (static_cast<unsigned>(c.mask & ~c.result) >> (area - 1) & 1u) != 0;
-            const Bytes bytes = AreaBytes(flash, area);
-            EXPECT_TRUE(done && c.initialise ? HoldsZeroRecord(mgr, area) : bytes == Bytes(bytes.size(), done ? 0xFF : before))
-                << area;
-        }
-    }
-}
-
 // Each C function gives the result of its manager call.
 TEST(CStore, EachFunctionGivesTheManagersResult) {
     TableFlash flash;
@@ -215,25 +189,4 @@ TEST(CStore, EachFunctionGivesTheManagersResult) {
     flash.node(1).failNext(OpKind::Erase);
     EXPECT_EQ(romstore_erase(1 << 29 | 1 << 30), 1 << 30);
     EXPECT_EQ(AreaBytes(flash, 30), Bytes(romtest::kArea, 0xFF));
-}
-
-// The log's levels are asked for, and never change what the store does.
-TEST(Logging, DisabledLevelsChangeNoResultAndNoByte) {
-    std::vector<int> results[2];
-    std::vector<Bytes> images[2];
-    for (int verbose : {0, 1}) {
-        TableFlash flash;
-        LogCapture log(verbose ? 0xFFu : 0u);
-        CRomMgr mgr;
-        Bytes buffer = romtest::Record(6000, 1);
-        for (int i = 0; i < 40; ++i) results[verbose].push_back(mgr.SetData(1 + i % 3, buffer.data(), i * 150, true));
-        for (int r : {mgr.GetData(2, buffer.data(), 500), mgr.GetData(2, 3, buffer.data(), 500),
-                      mgr.GetData(40, buffer.data(), 5), mgr.InitializeArea(0x40000010), mgr.EraseArea(0x2)})
-            results[verbose].push_back(r);
-        images[verbose] = flash.snapshot();
-        EXPECT_EQ(log.strayCalls(), 0);
-        EXPECT_EQ(log.lines().empty(), verbose == 0);
-    }
-    EXPECT_EQ(results[0], results[1]);
-    EXPECT_TRUE(images[0] == images[1]);
 }

@@ -143,37 +143,6 @@ TEST_F(Records, AttemptsStopAtTheBlockCount) {
     EXPECT_TRUE(flash.snapshot() == before);
 }
 
-// A read believes the highest committed block that verifies; finding none, it fails and changes
-// nothing, but an area without any committed block is erased and formatted. A write replaces both.
-TEST(Trust, OnlyRecordsThatVerifyAreBelievedAndOnlyAWriteReplacesThem) {
-    const std::pair<std::uint32_t, std::uint8_t> record2 = {At(2, 2) + 18, 0}, word2 = {At(2, 2) + 5, 1};
-    const std::vector<std::pair<std::uint32_t, std::uint8_t>> both = {{At(2, 1) + 18, 0}, record2};
-    const struct {
-        std::vector<std::pair<std::uint32_t, std::uint8_t>> changes;  // to committed blocks 1 and 2
-        bool rejected, write;
-        int result;
-        Bytes holds;  // what a read then returns
-    } cases[] = {
-        {{record2}, false, false, 64, Record(64, 1)}, {{word2}, false, false, 64, Record(64, 1)},
-        {both, false, false, -1, {}},                 {both, false, true, 0, Record(64, 9)},
-        {{}, true, false, 64, Bytes(64, 0xFF)},       {{}, true, true, 0, Record(64, 9)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        Store s;
-        for (int b : {1, 2}) s.put(2, b, Record(64, b), c.rejected ? BLOCK_STATUS_REJECTED : BLOCK_STATUS_CURRENT);
-        for (const auto& change : c.changes) s.node().poke(change.first, {change.second});
-        const auto before = s.flash.snapshot();
-        s.flash.clearOps();
-        Bytes out(64);
-        EXPECT_EQ(c.write ? s.write(2, Record(64, 9)) : s.read(2, out), c.result);
-        EXPECT_EQ(ErasesAt(s.node(), kArea, kArea), c.write || c.rejected ? 1 : 0);
-        EXPECT_EQ(s.flash.snapshot() == before, !c.write && !c.rejected);
-        EXPECT_EQ(s.read(2, out), c.holds.empty() ? -1 : 64);
-        EXPECT_TRUE(c.holds.empty() || out == c.holds);
-    }
-}
-
 // A header or record region that cannot be read may belong to a newer record: above the current
 // block it fails reads and writes alike and changes nothing; below it, it changes nothing at all.
 TEST_F(Records, UnreadBlockAboveTheCurrentOneFailsTheCall) {
@@ -255,27 +224,4 @@ TEST_F(Records, SearchCallsReportTheBlockTheyFind) {
         EXPECT_EQ(found, c.found) << &c - cases;
     }
     dev.DeviceClose();
-}
-
-// A status word counts as committed only as flash holds it.
-TEST_F(Records, CommitThatDoesNotReadBackAtTheWrapKeepsTheRecord) {
-    put(2, 63, Record(300, 1));
-    node().stick(At(2, 0) + 3, 0x04, true);
-    EXPECT_EQ(write(2, Record(300, 2)), 0);
-    // Block 0 is left as the worn cell made it; the record went into block 1, and only then was the
-    // sector of block 63 erased.
-    EXPECT_EQ(node().peek(At(2, 0), 4), (Bytes{0x00, 0x00, 0x00, 0x04}));
-    EXPECT_EQ(node().peek(At(2, 1), 4), (Bytes{0x00, 0x00, 0x00, 0x00}));
-    EXPECT_EQ(node().peek(kArea + kSector, kSector), Bytes(kSector, 0xFF));
-    Bytes out(300);
-    EXPECT_EQ(read(2, out), 300);
-    EXPECT_EQ(out, Record(300, 2));
-}
-
-TEST_F(Records, FormatMarkerThatDoesNotReadBackFailsTheCall) {
-    node().stick(At(2, 0) + 3, 0x04, true);
-    Bytes out(8);
-    EXPECT_EQ(write(2, Record(8, 1)), -1);
-    EXPECT_EQ(read(2, out), -1);
-    EXPECT_EQ(node().peek(At(2, 1), 8), Bytes(8, 0xFF));
 }
