@@ -7,11 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -19,7 +14,6 @@
 #include <fcntl.h>
 #include <mtd/mtd-user.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 // The checked open of builds with 32-bit offsets, a name that this file's headers rename.
@@ -29,22 +23,6 @@ extern "C" int __ioctl_time64(int fd, unsigned long request, ...);
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-// A scratch directory, removed with what it holds.
-class TempDir {
-public:
-    ~TempDir() { std::filesystem::remove_all(m_path); }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::string m_pattern = (std::filesystem::temp_directory_path() / "norsim-XXXXXX").string();
-    std::filesystem::path m_path = ::mkdtemp(m_pattern.data());
-};
-
-Bytes fileBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 using norsim::Flash;
 using norsim::OpKind;
@@ -151,38 +129,6 @@ TEST(Faults, FallOnlyOnTheCallsNamedAndWornFlashStaysWorn) {
     // The last case's cut reports the call it fell on and what its range held just before.
     EXPECT_EQ(flash.fallenCut().value().path, path);
     EXPECT_EQ(flash.fallenCut().value().before, Bytes(8, 0xF0));
-}
-
-// The probe run in turn with the simulator preloaded on a node of two sectors backed by one image:
-// each run's environment and arguments, its exit status (minus the signal that killed it) and errors.
-TEST(Preload, EnvironmentNamesNodesBusyNodesAndTheCut) {
-    const std::vector<std::tuple<std::string, std::string, int, std::string>> runs = {
-        {"", "16 pq", 0, ""},
-        {"", "4096", 0, ""},
-        {"", "4096", 0, ""},
-        {"NORSIM_BUSY=/dev/norsim-preload", "0 x", 1, "/dev/norsim-preload: Device or resource busy\n"},
-        {"NORSIM_CUT_AFTER=1 NORSIM_CUT_BYTES=1", "18 abc", -SIGKILL, ""},
-        {"NORSIM_CUT_AFTER=1 NORSIM_CUT_ERASE=zeroed", "4096", -SIGKILL, ""},
-    };
-    TempDir dir;
-    const std::string image = (dir.path() / "flash.img").string(), errors = (dir.path() / "errors").string();
-    for (const auto& [environment, arguments, exitStatus, errorText] : runs) {
-        SCOPED_TRACE(environment + " " + arguments);
-        const std::string command = "exec env NORSIM_NODES=/dev/norsim-preload:0x2000:4096:'" + image + "' " +
-                                    environment + " LD_PRELOAD='" NORSIM_LIBRARY "' '" NORSIM_PROBE
-                                    "' /dev/norsim-preload " + arguments + " 2>'" + errors + "'";
-        const int status = std::system(command.c_str());
-        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), exitStatus);
-        const Bytes text = fileBytes(errors);
-        EXPECT_EQ(std::string(text.begin(), text.end()), errorText);
-    }
-    Bytes expected = Bytes(sector, 0xFF);
-    expected.resize(2 * sector, 0x00);
-    std::copy_n("pqa", 3, expected.begin() + 16);
-    EXPECT_EQ(fileBytes(image), expected);
-    const std::uint64_t wear[] = {0, 2};
-    EXPECT_EQ(fileBytes(image + ".wear"), Bytes(reinterpret_cast<const std::uint8_t*>(wear),
-                                                reinterpret_cast<const std::uint8_t*>(wear + 2)));
 }
 
 }  // namespace

@@ -10,17 +10,13 @@ namespace {
 
 // The store logs on the test's own thread, into one capture at a time.
 struct State {
-    unsigned enabled = 0;
     bool active = false;
     std::vector<Line> lines;
-    int stray = 0;
 } g_state;
-
-bool Enabled(int level) { return g_state.active && level >= 0 && level < 32 && (g_state.enabled >> level & 1u) != 0; }
 
 }  // namespace
 
-LogCapture::LogCapture(unsigned enabledLevels) { g_state = State{enabledLevels, true, {}, 0}; }
+LogCapture::LogCapture() { g_state = State{true, {}}; }
 
 LogCapture::~LogCapture() { g_state = State{}; }
 
@@ -33,14 +29,9 @@ std::vector<std::string> LogCapture::texts(int level) const {
     return out;
 }
 
-int LogCapture::strayCalls() const { return g_state.stray; }
-
 }  // namespace logcap
 
-extern "C" __attribute__((visibility("default"))) int NqGetStatus(int module, int level) {
-    if (logcap::g_state.active && module != ROM_LOG_MODULE) ++logcap::g_state.stray;
-    return logcap::Enabled(level) ? 1 : 0;
-}
+extern "C" __attribute__((visibility("default"))) int NqGetStatus(int, int) { return logcap::g_state.active ? 1 : 0; }
 
 extern "C" __attribute__((visibility("default"))) int NqLogX(int level, const char*, const char* function,
                                                              const char*, int, const char* format, ...) {
@@ -50,7 +41,6 @@ extern "C" __attribute__((visibility("default"))) int NqLogX(int level, const ch
     va_start(args, format);
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
-    if (!logcap::Enabled(level)) ++logcap::g_state.stray;
     logcap::g_state.lines.push_back({level, function ? function : "", text});
     return 0;
 }

@@ -13,11 +13,11 @@ struct Line {
     std::string text;      // the line as printf formats it
 };
 
-// While an object lives, the facility reports the levels of its mask (bit 1 << level) enabled and
-// keeps every line. Without one, every level is disabled.
+// While an object lives, the facility reports every level enabled and keeps every line. Without one,
+// every level is disabled.
 class LogCapture {
 public:
-    explicit LogCapture(unsigned enabledLevels = 0xFFu);
+    LogCapture();
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -25,9 +25,6 @@ public:
     std::vector<Line> lines() const;
     // Formatted texts of the lines of one level, in order.
     std::vector<std::string> texts(int level) const;
-    // Lines emitted although their level was reported disabled, and status queries for a module
-    // other than the store's.
-    int strayCalls() const;
 };
 
 }  // namespace logcap
