@@ -65,7 +65,7 @@ std::string HealthReport::line() const {
                         std::to_string(h.newest_damaged));
     if (h.stale_sector >= 0)
         facts.push_back("sector " + std::to_string(h.stale_sector) + " is not blank" +
-                        (h.current_block >= 0 ? " though the current block lies in another" : ""));
+                        (h.current_block >= 0 ? " although the current record lives in another sector" : ""));
     if (h.older_damaged > 0) facts.push_back(Count(h.older_damaged, "older block does not", "older blocks do not") + " verify");
     if (h.rejected > 0) facts.push_back(Count(h.rejected, "rejected block", "rejected blocks"));
     if (h.unfinished > 0) facts.push_back(Count(h.unfinished, "block", "blocks") + " written but not committed");
