@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -582,7 +581,8 @@ TEST_F(PowerCut, BitFlipsAreCountedAndTheCheckReportsEveryOlderOrFailedRead) {
                 EXPECT_EQ(mgr.CheckHealth(w.steps[s].area, &health), 0);
                 Bytes read(static_cast<std::size_t>(Largest(w.steps[s].area)));
                 const int result = mgr.GetData(w.steps[s].area, read.data(), static_cast<int>(read.size()));
-                const int column = std::array<int, 5>{1, 2, 3, 2, 4}[clean.expected[s + 1].judge(w.steps[s].area, result, read)];
+                const int columns[] = {1, 2, 3, 2, 4};  // of Allowed, Failed, Older, Lost, Wrong
+                const int column = columns[clean.expected[s + 1].judge(w.steps[s].area, result, read)];
                 const bool reported = health.newer_damaged > 0 || health.state == ROMSTORE_AREA_NO_RECORD;
                 ++counts[p][0], ++counts[p][column], counts[p][5] += reported;
                 EXPECT_TRUE(reported || column == 1 || column == 4) << w.name << ", step " << s << ": " << places[p];
