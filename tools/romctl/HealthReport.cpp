@@ -56,7 +56,10 @@ std::string HealthReport::line() const {
     case ROMSTORE_AREA_RECORD:
         facts.push_back("record of " + std::to_string(h.record_length) + " bytes in block " + current);
         break;
-    default: facts.push_back(h.newer_damaged > 0 ? "no record that verifies" : "no record, no committed block");
+    default:
+        facts.push_back(h.unreadable != 0      ? "no record that a read finds"
+                        : h.newer_damaged > 0 ? "no record that verifies"
+                                              : "no record, no committed block");
     }
     const std::string kind = h.current_block >= 0 ? "newer" : "committed";
     if (h.newer_damaged == 1) facts.push_back(kind + " block " + std::to_string(h.newest_damaged) + " does not verify");
