@@ -7,6 +7,7 @@
 #pragma once
 
 #include "RomExport.h"
+#include "romstore.h"
 
 struct BlockHeader {
     unsigned int uiStatus;
@@ -45,6 +46,8 @@ public:
     int SetData(int area, unsigned char* data, int length, bool bOpen);
     int GetData(int area, unsigned char* data, int length);
     int GetData(int area, int block, unsigned char* data, int length);
+    // Reads the area's blocks and sectors as a read would judge them, and changes nothing.
+    int CheckHealth(int area, romstore_health* pHealth);
 
     static int HEADER_SIZE;
 
@@ -69,6 +72,7 @@ private:
     // always have been (a header read presets its buffer against it); at its offset or not at all; or
     // where the previous read ended, for a region read in pieces.
     enum ReadStart { kReadAnyway, kReadIfPositioned, kReadOn };
+    enum SectorState { kSectorErased, kSectorWritten, kSectorUnreadable };
 
     int SectorsPerArea() const;
     int BlocksPerArea() const;
@@ -83,11 +87,14 @@ private:
     bool StatusReadsBack(int offset, unsigned int uiStatus);
     bool WriteFormatMarker(int area);
     bool IsFormatTrusted(const char* pszCaller, int area);
-    BlockTrust VerifyBlock(int area, int block, const BlockHeader& header);
+    SectorState ProbeSector(const char* pszCaller, int area, int sector, ReadStart start);
+    BlockTrust VerifyBlock(int area, int block, const BlockHeader& header, int* pLength = nullptr);
     int FindCurrentBlock(int* found, int area, bool bReplaceUntrusted);
     bool WriteAttempt(int area, int block, unsigned char* data, int length, unsigned char* pScratch);
     int EraseSectorTries(const char* pszCaller, int area, int sector, int iMovedTo);
     bool MakeRoom(int area, int iCurrentSector);
     void CleanNextSector(const char* pszCaller, int area, int block);
     int ReadRecord(int area, int block, unsigned char* data, int length);
+    void ScanBlocks(int area, romstore_health* pHealth);
+    void ScanSectors(int area, romstore_health* pHealth);
 };

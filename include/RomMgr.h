@@ -21,6 +21,8 @@ public:
     int GetData(int area, int block, unsigned char* data, int length);
     int GetData(int area, unsigned char* data, int length);
     int SetData(int area, unsigned char* data, int length, bool bOpen);
+    // What the area holds and what is wrong with it, read without changing anything (romstore.h).
+    int CheckHealth(int area, romstore_health* pHealth);
 
     // Bit k of a mask stands for global area k + 1; the result has a bit set for each selected area
     // that failed. Both ride out a busy node, for up to 10 seconds per area.

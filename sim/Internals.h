@@ -221,6 +221,9 @@ private:
     // NORSIM_BUSY=PATH[,PATH...] makes every open of these nodes fail with EBUSY, as when another
     // process holds them, for a program that cannot call Node::setBusy.
     void markBusyFromEnvironment();
+    // NORSIM_WORN=PATH:OFFSET[,PATH:OFFSET...] makes every erase of the node whose range holds OFFSET
+    // fail with EIO, as Node::wearOut does, for a program run on a worn sector.
+    void markWornFromEnvironment();
     Node::Impl* insert(std::shared_ptr<Node::Impl> node);
     template <typename Call>
     std::optional<std::int64_t> onDescriptor(int fd, Call call);

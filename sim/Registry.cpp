@@ -71,6 +71,7 @@ Registry& Registry::instance() {
         created->addNodesFromEnvironment();
         created->armCutFromEnvironment();
         created->markBusyFromEnvironment();
+        created->markWornFromEnvironment();
         return created;
     }();
     return *registry;
@@ -134,6 +135,23 @@ void Registry::markBusyFromEnvironment() {
             continue;
         }
         found->second->busy = true;
+    }
+}
+
+void Registry::markWornFromEnvironment() {
+    const char* const worn = std::getenv("NORSIM_WORN");
+    if (worn == nullptr) return;
+    for (const std::string_view entry : split(worn, ',', std::string_view::npos)) {
+        if (entry.empty()) continue;
+        const std::vector<std::string_view> fields = split(entry, ':', 2);
+        const auto found = m_nodes.find(fields[0]);
+        const std::optional<std::uint32_t> offset = fields.size() == 2 ? parseSize(fields[1]) : std::nullopt;
+        if (found == m_nodes.end() || !offset || *offset >= found->second->size) {
+            std::fprintf(stderr, "norsim: ignoring NORSIM_WORN entry \"%.*s\": expected PATH:OFFSET within a simulated node\n",
+                         static_cast<int>(entry.size()), entry.data());
+            continue;
+        }
+        found->second->wornOut.push_back(*offset);
     }
 }
 

@@ -210,19 +210,24 @@ bool CRomDevice::IsNewDevice(int area) {
 }
 
 bool CRomDevice::IsNewSector(int area, int sector) {
+    return ProbeSector(__func__, area, sector, kReadAnyway) == kSectorErased;
+}
+
+// Reads a whole sector: erased when every byte of it reads 0xFF.
+CRomDevice::SectorState CRomDevice::ProbeSector(const char* pszCaller, int area, int sector, ReadStart start) {
     unsigned char* pSector = static_cast<unsigned char*>(malloc(m_iSectorSize));
     if (pSector == nullptr) {
-        ROM_LOG(LOGLV_ERROR, "FAIL to malloc(%s)", m_szDevName);
-        return false;
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to malloc(%s)", m_szDevName);
+        return kSectorUnreadable;
     }
-    bool bNew = false;
-    if (ReadAt(AreaOffset(area) + sector * m_iSectorSize, pSector, m_iSectorSize).iMoved != m_iSectorSize) {
-        ROM_LOG(LOGLV_ERROR, "FAIL to read Sector Data(%s)", m_szDevName);
+    SectorState state = kSectorUnreadable;
+    if (ReadAt(AreaOffset(area) + sector * m_iSectorSize, pSector, m_iSectorSize, start).iMoved != m_iSectorSize) {
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to read Sector Data(%s)", m_szDevName);
     } else {
-        bNew = m_iSectorSize > 0 && BlockFormat::IsErased(pSector, m_iSectorSize);
+        state = m_iSectorSize > 0 && BlockFormat::IsErased(pSector, m_iSectorSize) ? kSectorErased : kSectorWritten;
     }
     free(pSector);
-    return bNew;
+    return state;
 }
 
 // A status word counts only as flash holds it: a cell worn out at 1 takes a program that some
@@ -251,7 +256,7 @@ bool CRomDevice::IsFormatTrusted(const char* pszCaller, int area) {
 
 // The trust rule is the block format's; this reads the record region for it in pieces through a
 // buffer on the stack, after one positioning.
-CRomDevice::BlockTrust CRomDevice::VerifyBlock(int area, int block, const BlockHeader& header) {
+CRomDevice::BlockTrust CRomDevice::VerifyBlock(int area, int block, const BlockHeader& header, int* pLength) {
     BlockFormat::RecordCheck check(header.uiCrc);
     unsigned char chunk[kVerifyChunk];
     const int iRegion = BlockOffset(area, block) + HEADER_SIZE;
@@ -262,7 +267,9 @@ CRomDevice::BlockTrust CRomDevice::VerifyBlock(int area, int block, const BlockH
         if (!ReadAt(iRegion + iDone, chunk, iChunk, start).Done(iChunk)) return kBlockUnreadable;
         check.Add(chunk, iChunk);
     }
-    return check.Trusted() ? kBlockTrusted : kBlockUntrusted;
+    const int iRecord = check.RecordLength();
+    if (pLength != nullptr) *pLength = iRecord;
+    return iRecord >= 0 ? kBlockTrusted : kBlockUntrusted;
 }
 
 int CRomDevice::SearchCurrentBlock(int* found, int area) { return FindCurrentBlock(found, area, false); }
@@ -615,4 +622,74 @@ int CRomDevice::GetData(int area, int block, unsigned char* data, int length) {
         return RET_BAD_BLOCK;
     }
     return ReadRecord(area, block, data, length);
+}
+
+int CRomDevice::CheckHealth(int area, romstore_health* pHealth) {
+    if (area < m_iStartArea || area > m_iEndArea || pHealth == nullptr) {
+        ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %s)", area, m_szDevName);
+        return RET_INVALID_ARG;
+    }
+    int iOpen = DeviceOpen();
+    if (iOpen != RET_OK) return iOpen;
+    ScanBlocks(area, pHealth);
+    ScanSectors(area, pHealth);
+    DeviceClose();
+    return RET_OK;
+}
+
+// The blocks from the highest down, judged as a read judges them: the first committed block that
+// verifies is the current one, unless a header or record region above it could not be read, which may
+// hide a newer record and so fails a read.
+void CRomDevice::ScanBlocks(int area, romstore_health* pHealth) {
+    romstore_health& h = *pHealth;
+    h = romstore_health{ROMSTORE_AREA_BLANK, -1, -1, 0, -1, 0, 0, 0, 0, -1, 0};
+    int iTop = -1;
+    bool bHidden = false;
+    bool bMarker = false;
+    for (int b = BlocksPerArea() - 1; b >= 0; --b) {
+        BlockHeader header;
+        const bool bRead = ReadHeader("CheckHealth", BlockOffset(area, b), &header, BlockFormat::kErasedWord);
+        const BlockFormat::BlockState state = BlockFormat::StateOf(header);
+        if (bRead && state == BlockFormat::kBlockFree) continue;
+        h.state = ROMSTORE_AREA_NO_RECORD;
+        if (bRead && state != BlockFormat::kBlockCommitted) {
+            h.rejected += state == BlockFormat::kBlockRejected;
+            h.unfinished += state == BlockFormat::kBlockWritten;
+            h.other += state == BlockFormat::kBlockOther;
+            continue;
+        }
+        int iLength = -1;
+        const BlockTrust trust = bRead ? VerifyBlock(area, b, header, &iLength) : kBlockUnreadable;
+        if (trust == kBlockUnreadable) {
+            h.unreadable = 1;
+            bHidden = bHidden || iTop < 0;
+        } else if (trust == kBlockUntrusted) {
+            if (iTop >= 0) ++h.older_damaged;
+            else if (h.newer_damaged++ == 0) h.newest_damaged = b;
+        } else if (iTop < 0) {
+            iTop = b;
+            h.record_length = iLength;
+            bMarker = BlockFormat::IsFormatMarker(header);
+        }
+    }
+    if (iTop < 0 || bHidden) {
+        h.record_length = -1;
+        return;
+    }
+    h.current_block = iTop;
+    h.state = bMarker ? ROMSTORE_AREA_FORMATTED : ROMSTORE_AREA_RECORD;
+}
+
+// Once a write or a read has cleaned up, only the sector of the current block holds anything; a blank
+// area holds nothing at all.
+void CRomDevice::ScanSectors(int area, romstore_health* pHealth) {
+    const bool bBlank = pHealth->state == ROMSTORE_AREA_BLANK;
+    if (pHealth->current_block < 0 && !bBlank) return;
+    const int iHome = bBlank ? -1 : BlockToSector(pHealth->current_block);
+    for (int s = 0; s < SectorsPerArea(); ++s) {
+        if (s == iHome) continue;
+        const SectorState state = ProbeSector("CheckHealth", area, s, kReadIfPositioned);
+        if (state == kSectorUnreadable) pHealth->unreadable = 1;
+        if (state == kSectorWritten && pHealth->stale_sector < 0) pHealth->stale_sector = s;
+    }
 }

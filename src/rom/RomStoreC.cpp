@@ -57,4 +57,8 @@ int romstore_area_range(int* first, int* last) {
     return WithStore([&](CRomMgr& store) { return store.GetAreaRange(first, last); });
 }
 
+int romstore_check(int area, struct romstore_health* health) {
+    return WithStore([&](CRomMgr& store) { return store.CheckHealth(area, health); });
+}
+
 }  // extern "C"

@@ -60,6 +60,7 @@ void RunTranscript(const std::string& name) {
 
 TEST(RomctlTest, Transcript) { RunTranscript("romctl"); }
 TEST(RomctlTest, LoadAndSave) { RunTranscript("factory"); }
+TEST(RomctlTest, Check) { RunTranscript("check"); }
 TEST(RomsimTest, Transcript) { RunTranscript("romsim"); }
 
 }  // namespace

@@ -93,6 +93,7 @@ area 1: /dev/mtd_backup at 0x0, 2 sectors of 32 blocks of 8192 bytes
       1  9
       5  does not verify
 version 1
+! romctl: warning: read area 1: the record of block 1 is older than block 5, whose record does not verify; romctl check 1 tells more
 // info fails with a line for each way in which a node does not fit.
 $ LD_PRELOAD=$(find "$STAGE" -name libnorsim.so) NORSIM_NODES=/dev/mtd_backup:0xE00000:0x80000:short.img romctl info
 /dev/mtd_backup

@@ -11,8 +11,12 @@
 CommandLine::CommandLine(int argc, char** argv, const std::vector<Option>& known) {
     bool bOptionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        // "-h" is the one short option: most tools take it for the help.
-        const std::string word = !bOptionsEnded && std::strcmp(argv[i], "-h") == 0 ? "--help" : argv[i];
+        // Most tools take "-h" for the help.
+        std::string word = !bOptionsEnded && std::strcmp(argv[i], "-h") == 0 ? "--help" : argv[i];
+        const auto shortened = std::find_if(known.begin(), known.end(), [&word](const Option& o) {
+            return o.shortName != nullptr && word == o.shortName;
+        });
+        if (!bOptionsEnded && shortened != known.end()) word = shortened->name;
         if (bOptionsEnded || word == "-" || word.compare(0, 2, "--") != 0) {
             m_operands.push_back(word);
             continue;

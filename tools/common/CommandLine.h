@@ -11,10 +11,12 @@ public:
     struct Option {
         const char* name;
         bool takesValue;
+        const char* shortName = nullptr;  // "-v" for "--verbose"
     };
 
-    // Words that begin with "--" are options and must be among `known`; "-h" stands for "--help"; "-"
-    // is an operand (standard input) and "--" makes every later word an operand.
+    // Words that begin with "--" are options and must be among `known`; "-h" stands for "--help", and
+    // an option's short name for the option; "-" is an operand (standard input) and "--" makes every
+    // later word an operand.
     CommandLine(int argc, char** argv, const std::vector<Option>& known);
 
     // With --help among the options, or with `helpCommand` (when not empty) as the first operand:

@@ -33,6 +33,12 @@ AreaGeometry AreaTable::geometry(int area) const {
                         dev.m_iBlockSize};
 }
 
+int AreaTable::globalArea(const std::string& node, int local) const {
+    for (int i = 0; i < m_store.m_iDeviceNum; ++i)
+        if (node == m_store.m_pRomDevice[i].m_szDevName) return m_store.m_pAreaRange[i].iStartArea + local - 1;
+    return local;
+}
+
 int AreaTable::blocks(int area) const {
     const AreaGeometry g = geometry(area);
     return g.blockSize > 0 ? g.areaSize / g.blockSize : 0;

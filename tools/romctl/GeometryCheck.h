@@ -13,9 +13,11 @@ class GeometryCheck {
 public:
     explicit GeometryCheck(CRomMgr& store) : m_store(store) {}
 
-    // Prints both views of every node; returns one line for each node that does not fit the table,
-    // or cannot be asked, and for each way in which it does not fit.
-    std::vector<std::string> print(std::ostream& out) const;
+    // Prints both views of every node, as text or as one JSON object a node (node; kernel: type,
+    // size, erase_size, write_size, or null; table: size, areas, area_size, sector_size; problems);
+    // returns one line for each node that does not fit the table, or cannot be asked, and for each
+    // way in which it does not fit.
+    std::vector<std::string> print(std::ostream& out, bool bJson) const;
 
 private:
     CRomMgr& m_store;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -14,11 +16,13 @@
 #include "Failure.h"
 #include "GeometryCheck.h"
 #include "Files.h"
+#include "HealthReport.h"
 #include "HexDump.h"
 #include "Inspector.h"
 #include "Manifest.h"
 #include "NodeReader.h"
 #include "ResultText.h"
+#include "StoreLog.h"
 
 namespace {
 
@@ -34,6 +38,17 @@ std::string OpenProblem(const std::string& node) {
     return "";
 }
 
+// The sectors whose erase the store logged as failed since the last call: "sector 1 of area 1 on
+// /dev/mtd_backup could not be erased: Input/output error", joined by "; ".
+std::string ErasesFailed(const AreaTable& areas) {
+    std::string text;
+    for (const EraseFailure& f : TakeEraseFailures())
+        text += (text.empty() ? "" : "; ") + std::string("sector ") + std::to_string(f.sector) + " of area " +
+                std::to_string(areas.globalArea(f.node, f.area)) + " on " + f.node +
+                " could not be erased: " + std::strerror(f.error);
+    return text;
+}
+
 void Expect(const std::vector<std::string>& operands, std::size_t least, std::size_t most, const std::string& usage) {
     if (operands.size() < least || operands.size() > most) throw Failure(kExitUsage, "usage: romctl " + usage);
 }
@@ -43,15 +58,19 @@ void Expect(const std::vector<std::string>& operands, std::size_t least, std::si
 void Romctl::run(const CommandLine& line) {
     if (line.operands().empty()) throw Failure(kExitUsage, "no command given; see romctl --help");
     const std::string& command = line.operands()[0];
-    if (command == "range") return range(line);
-    if (command == "write") return write(line);
-    if (command == "read") return read(line);
-    if (command == "erase" || command == "init") return bulk(line, command);
-    if (command == "inspect") return inspect(line);
-    if (command == "info") return info(line);
-    if (command == "load") return load(line);
-    if (command == "save") return save(line);
-    throw Failure(kExitUsage, "unknown command \"" + command + "\"; see romctl --help");
+    if (command == "range") range(line);
+    else if (command == "write") write(line);
+    else if (command == "read") read(line);
+    else if (command == "erase" || command == "init") bulk(line, command);
+    else if (command == "inspect") inspect(line);
+    else if (command == "check") check(line);
+    else if (command == "info") info(line);
+    else if (command == "load") load(line);
+    else if (command == "save") save(line);
+    else throw Failure(kExitUsage, "unknown command \"" + command + "\"; see romctl --help");
+    // A read or a write may succeed although the clean-up of a sector after it failed.
+    const std::string erases = ErasesFailed(m_areas);
+    if (!erases.empty()) std::cerr << "romctl: warning: " << erases << "\n";
 }
 
 void Romctl::range(const CommandLine& line) {
@@ -72,8 +91,8 @@ void Romctl::write(const CommandLine& line) {
 }
 
 void Romctl::read(const CommandLine& line) {
-    line.allowOnly("read", {"--verbose", "--length", "--block", "--out", "--hex"});
-    Expect(line.operands(), 2, 2, "read AREA [--length N] [--block B] [--out FILE] [--hex]");
+    line.allowOnly("read", {"--verbose", "--length", "--block", "--out", "--hex", "--strict"});
+    Expect(line.operands(), 2, 2, "read AREA [--length N] [--block B] [--out FILE] [--hex] [--strict]");
     const int area = m_areas.parse(line.operands()[1]);
     const int iLargest = m_areas.largestRecord(area);
     // Without --length the whole record region is read, and the record's own length found in it.
@@ -105,6 +124,7 @@ void Romctl::read(const CommandLine& line) {
                                        " bytes");
     record.resize(static_cast<std::size_t>(length));
     if (bOwnLength) record.resize(static_cast<std::size_t>(ownLength(area, block, record, what)));
+    if (block < 0) vouch(area, what, line);
 
     const std::string outName = line.value("--out", "-");
     File out(stdout, [](std::FILE*) { return 0; });
@@ -130,6 +150,24 @@ int Romctl::ownLength(int area, int block, const std::vector<unsigned char>& reg
     // The store's read and this look at the headers open the node apart: a writer may have come between.
     if (iLength < 0) throw Failure(kExitFailed, what + ": the record changed while it was read; read it again");
     return iLength;
+}
+
+void Romctl::vouch(int area, const std::string& what, const CommandLine& line) const {
+    romstore_health health{};
+    if (m_store.CheckHealth(area, &health) != 0) return;
+    const bool bStrict = line.has("--strict");
+    if (health.newer_damaged > 0) {
+        const std::string damage = what + ": the record of block " + std::to_string(health.current_block) +
+                                   " is older than block " + std::to_string(health.newest_damaged) +
+                                   ", whose record does not verify; romctl check " + std::to_string(area) +
+                                   " tells more";
+        if (bStrict) throw Failure(kExitDamaged, damage);
+        std::cerr << "romctl: warning: " << damage << "\n";
+    }
+    if (health.state != ROMSTORE_AREA_FORMATTED) return;
+    const std::string none = what + ": the area holds no record, only the format marker";
+    if (bStrict) throw Failure(kExitNoRecord, none);
+    if (line.has("--verbose")) std::cerr << "romctl: " << none << "\n";
 }
 
 void Romctl::bulk(const CommandLine& line, const std::string& command) {
@@ -165,7 +203,8 @@ void Romctl::bulk(const CommandLine& line, const std::string& command) {
         areas += " " + std::to_string(area);
         nodes.insert(m_areas.geometry(area).node);
     }
-    std::string problems;
+    std::string problems = ErasesFailed(m_areas);
+    if (!problems.empty()) problems = ": " + problems;
     for (const std::string& node : nodes) {
         const std::string problem = OpenProblem(node);
         if (!problem.empty()) problems += (problems.empty() ? ": " : "; ") + problem;
@@ -173,22 +212,48 @@ void Romctl::bulk(const CommandLine& line, const std::string& command) {
     throw Failure(kExitFailed, command + " failed in areas" + areas + problems);
 }
 
-void Romctl::inspect(const CommandLine& line) {
-    line.allowOnly("inspect", {"--verbose"});
+std::vector<int> Romctl::areasNamed(const CommandLine& line) const {
     std::vector<int> areas;
     for (std::size_t i = 1; i < line.operands().size(); ++i) areas.push_back(m_areas.parse(line.operands()[i]));
     if (areas.empty())
         for (int area = m_areas.first(); area <= m_areas.last(); ++area) areas.push_back(area);
+    return areas;
+}
 
+void Romctl::inspect(const CommandLine& line) {
+    line.allowOnly("inspect", {"--verbose", "--json"});
+    const std::vector<int> areas = areasNamed(line);
     const Inspector inspector(m_areas);
-    Inspector::printLegend(std::cout);
-    for (const int area : areas) inspector.print(area, std::cout);
+    if (!line.has("--json")) Inspector::printLegend(std::cout);
+    for (const int area : areas) line.has("--json") ? inspector.printJson(area, std::cout) : inspector.print(area, std::cout);
+}
+
+void Romctl::check(const CommandLine& line) {
+    line.allowOnly("check", {"--verbose", "--json"});
+    // The areas of each status but healthy; the exit status is the highest of them.
+    std::map<ExitStatus, std::string> found;
+    for (const int area : areasNamed(line)) {
+        romstore_health health{};
+        const int result = m_store.CheckHealth(area, &health);
+        const std::string node = m_areas.geometry(area).node;
+        const HealthReport report(area, node, result, health, result == -1 ? OpenProblem(node) : "");
+        std::cout << (line.has("--json") ? report.json() : report.line()) << "\n";
+        if (report.status() != kExitOk) found[report.status()] += " " + std::to_string(area);
+    }
+    if (found.empty()) return;
+    static const std::map<ExitStatus, std::string> kinds = {
+        {kExitBusy, "busy, try again later:"}, {kExitDamaged, "damaged:"}, {kExitUnreadable, "unreadable:"}};
+    std::string lines;
+    for (const auto& [status, areas] : found)
+        lines += (lines.empty() ? "" : "\nromctl: ") + std::string("check: ") + kinds.at(status) + " areas" + areas;
+    std::cout.flush();
+    throw Failure(found.rbegin()->first, lines);
 }
 
 void Romctl::info(const CommandLine& line) {
-    line.allowOnly("info", {"--verbose"});
+    line.allowOnly("info", {"--verbose", "--json"});
     Expect(line.operands(), 1, 1, "info");
-    const std::vector<std::string> mismatches = GeometryCheck(m_store).print(std::cout);
+    const std::vector<std::string> mismatches = GeometryCheck(m_store).print(std::cout, line.has("--json"));
     if (mismatches.empty()) return;
     // One line each, every one after the first with romctl's name as main gives it to the first.
     std::string lines = mismatches.front();
@@ -264,6 +329,8 @@ void Romctl::refused(const std::string& what, int result, int area) const {
     if (result == -4)
         throw Failure(kExitFailed, failed + ": the block is not committed or its record does not verify; "
                                             "romctl inspect " + std::to_string(area) + " shows the blocks");
+    const std::string erases = ErasesFailed(m_areas);
+    if (!erases.empty()) throw Failure(kExitFailed, failed + ": " + erases);
     const std::string problem = result == -1 ? OpenProblem(node) : "";
     if (!problem.empty()) throw Failure(kExitFailed, failed + ": " + problem);
     throw Failure(kExitFailed, failed + "; --verbose shows the store's log lines");

@@ -26,6 +26,8 @@ private:
     // erase or init: the areas named, --all or --mask M.
     void bulk(const CommandLine& line, const std::string& command);
     void inspect(const CommandLine& line);
+    // Each area's health as the store's check finds it, one line (or object) an area.
+    void check(const CommandLine& line);
     void info(const CommandLine& line);
     // Writes the records that a manifest names, once every line of it has been checked.
     void load(const CommandLine& line);
@@ -35,6 +37,11 @@ private:
     // The record's own length in `region`, the whole record region that the store returned of the
     // area's current block (block < 0) or of block `block`.
     int ownLength(int area, int block, const std::vector<unsigned char>& region, const std::string& what) const;
+    // After a read of the current record: warns, or with --strict fails, when the record is older than
+    // a newer block that does not verify, or when the area holds no record, only the format marker.
+    void vouch(int area, const std::string& what, const CommandLine& line) const;
+    // The areas that the operands name, or every area.
+    std::vector<int> areasNamed(const CommandLine& line) const;
     // Stores `record` as the area's record; throws the Failure of a refusal.
     void store(int area, std::vector<unsigned char> record);
     // Throws the Failure for a result of the store that is not a success, for the operation `what`

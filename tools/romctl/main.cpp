@@ -15,31 +15,35 @@ const char kUsage[] =
     "\n"
     "  range                          print the first and the last area number\n"
     "  write AREA [FILE|-]            store FILE (or standard input) as the area's record\n"
-    "  read AREA [--length N] [--block B] [--out FILE] [--hex]\n"
+    "  read AREA [--length N] [--block B] [--out FILE] [--hex] [--strict]\n"
     "                                 print the current record (or block B's): N bytes, by default\n"
-    "                                 the record's own length; --hex prints a hex dump\n"
+    "                                 the record's own length; --hex prints a hex dump; --strict fails\n"
+    "                                 on a record older than a damaged block, or no record at all\n"
     "  erase AREA... | --all | --mask M\n"
     "                                 erase areas (bit k of M is area k + 1)\n"
     "  init AREA... | --all | --mask M\n"
     "                                 store a record of zero bytes, as long as each area allows\n"
-    "  inspect [AREA...]              show blocks, sectors and record lengths as they are on flash,\n"
+    "  inspect [AREA...] [--json]     show blocks, sectors and record lengths as they are on flash,\n"
     "                                 changing nothing\n"
+    "  check [AREA...] [--json]       tell each area's health: its record, damaged blocks, a sector\n"
+    "                                 that should be blank and is not, changing nothing\n"
     "  load MANIFEST                  write the records that MANIFEST names (\"AREA FILE\" a line),\n"
     "                                 once every line has been checked\n"
     "  save DIR                       write each area's current record into DIR, with a manifest\n"
     "                                 DIR/romstore.manifest that load takes, changing nothing\n"
-    "  info                           show each node as the kernel reports it beside what the device\n"
+    "  info [--json]                  show each node as the kernel reports it beside what the device\n"
     "                                 table assumes; fails on a node that does not fit\n"
     "\n"
-    "  --verbose                      print the store's log lines on standard error\n"
+    "  -v, --verbose                  print the store's log lines on standard error\n"
     "  help, -h, --help               print this help\n"
     "\n"
     "Exit status: 0 done, 1 the store, a node or a file failed, 2 wrong command line (nothing was\n"
-    "touched), 3 the node is busy (nothing was done; try again later).\n";
+    "touched), 3 the node is busy (nothing was done; try again later), 4 damage (check, read --strict),\n"
+    "5 an area cannot be read (check), 6 no record (read --strict).\n";
 
 const std::vector<CommandLine::Option> kOptions = {
-    {"--help", false}, {"--verbose", false}, {"--length", true}, {"--block", true}, {"--out", true},
-    {"--hex", false},  {"--all", false},     {"--mask", true},
+    {"--help", false}, {"--verbose", false, "-v"}, {"--length", true}, {"--block", true}, {"--out", true},
+    {"--hex", false},  {"--all", false},     {"--mask", true},  {"--json", false}, {"--strict", false},
 };
 
 }  // namespace
