@@ -63,6 +63,8 @@ std::vector<std::string> GeometryCheck::print(std::ostream& out) const {
                 mismatches.push_back(node + ": erase size " + Hex(info.erasesize) +
                                      " does not divide the table's sector size " + Hex(uiSector));
         } catch (const Failure& failure) {
+            // A busy node is not one that does not fit: it is the command's to wait for.
+            if (failure.status() == kExitBusy) throw;
             mismatches.push_back(failure.what());
         }
         out << "  table:  nor flash, size " << Hex(uiNeeded) << " (" << Areas(iAreas, dev.m_iAreaSize)

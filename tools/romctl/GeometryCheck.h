@@ -14,7 +14,8 @@ public:
     explicit GeometryCheck(CRomMgr& store) : m_store(store) {}
 
     // Prints both views of every node; returns one line for each node that does not fit the table,
-    // or cannot be asked, and for each way in which it does not fit.
+    // or cannot be asked, and for each way in which it does not fit. Throws the busy Failure of a node
+    // that another holder keeps from being opened.
     std::vector<std::string> print(std::ostream& out) const;
 
 private:

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <set>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -22,16 +23,19 @@
 
 namespace {
 
-// Why `node` cannot be opened read-only, the way inspect opens it; empty when it can. The store tells
-// a missing node only by -1. Under romsim the node exists only inside the simulator, which interposes
-// open(), so nothing but an open can tell.
-std::string OpenProblem(const std::string& node) {
+std::string Held(const std::string& node) { return "another holder has " + node + " open"; }
+
+// What keeps the store from `node`, as far as a look from outside tells: another holder (a busy
+// Failure) or an open that fails; nothing when neither. The store tells a missing node only by -1, and
+// a busy one in a bulk call not at all. Under romsim the node exists only inside the simulator, which
+// interposes open(), so nothing but an open can tell.
+std::optional<Failure> OpenProblem(const std::string& node) {
     try {
-        const NodeReader probe(node);
+        if (!NodeReader(node).heldElsewhere()) return std::nullopt;
     } catch (const Failure& failure) {
-        return failure.what();
+        if (failure.status() != kExitBusy) return failure;
     }
-    return "";
+    return Failure(kExitBusy, Held(node));
 }
 
 void Expect(const std::vector<std::string>& operands, std::size_t least, std::size_t most, const std::string& usage) {
@@ -43,10 +47,13 @@ void Expect(const std::vector<std::string>& operands, std::size_t least, std::si
 void Romctl::run(const CommandLine& line) {
     if (line.operands().empty()) throw Failure(kExitUsage, "no command given; see romctl --help");
     const std::string& command = line.operands()[0];
+    const bool bBulk = command == "erase" || command == "init";
+    const std::string wait = line.value("--wait", std::to_string(bBulk ? BusyWait::kStoreSeconds : 0));
+    m_wait = BusyWait(wait.empty() ? BusyWait::kStoreSeconds : CommandLine::number(wait, "--wait"));
     if (command == "range") return range(line);
     if (command == "write") return write(line);
     if (command == "read") return read(line);
-    if (command == "erase" || command == "init") return bulk(line, command);
+    if (bBulk) return bulk(line, command);
     if (command == "inspect") return inspect(line);
     if (command == "info") return info(line);
     if (command == "load") return load(line);
@@ -61,7 +68,7 @@ void Romctl::range(const CommandLine& line) {
 }
 
 void Romctl::write(const CommandLine& line) {
-    line.allowOnly("write", {"--verbose"});
+    line.allowOnly("write", {"--verbose", "--wait"});
     Expect(line.operands(), 2, 3, "write AREA [FILE|-]");
     const int area = m_areas.parse(line.operands()[1]);
     const std::string name = line.operands().size() == 3 ? line.operands()[2] : "-";
@@ -72,7 +79,7 @@ void Romctl::write(const CommandLine& line) {
 }
 
 void Romctl::read(const CommandLine& line) {
-    line.allowOnly("read", {"--verbose", "--length", "--block", "--out", "--hex"});
+    line.allowOnly("read", {"--verbose", "--wait", "--length", "--block", "--out", "--hex"});
     Expect(line.operands(), 2, 2, "read AREA [--length N] [--block B] [--out FILE] [--hex]");
     const int area = m_areas.parse(line.operands()[1]);
     const int iLargest = m_areas.largestRecord(area);
@@ -97,9 +104,12 @@ void Romctl::read(const CommandLine& line) {
 
     // One byte more than asked for, so that the store gets a buffer even for a length of 0.
     std::vector<unsigned char> record(static_cast<std::size_t>(length) + 1);
-    const int result = block >= 0 ? m_store.GetData(area, block, record.data(), length)
-                                  : m_store.GetData(area, record.data(), length);
-    if (result < 0) refused(what, result, area);
+    const int result = m_wait.retry([&] {
+        const int iResult = block >= 0 ? m_store.GetData(area, block, record.data(), length)
+                                       : m_store.GetData(area, record.data(), length);
+        if (iResult < 0) refused(what, iResult, area);
+        return iResult;
+    });
     if (result != length)
         throw Failure(kExitFailed, what + ": read " + std::to_string(result) + " of " + std::to_string(length) +
                                        " bytes");
@@ -118,8 +128,8 @@ void Romctl::read(const CommandLine& line) {
     WriteAll(out.get(), outName == "-" ? "standard output" : outName, record);
 }
 
-int Romctl::ownLength(int area, int block, const std::vector<unsigned char>& region, const std::string& what) const {
-    const AreaScan scan(m_areas, area);
+int Romctl::ownLength(int area, int block, const std::vector<unsigned char>& region, const std::string& what) {
+    const AreaScan scan = m_wait.retry([&] { return AreaScan(m_areas, area); });
     const int iBlock = block >= 0 ? block : scan.current();
     int iLength = -1;
     if (iBlock >= 0) {
@@ -133,7 +143,7 @@ int Romctl::ownLength(int area, int block, const std::vector<unsigned char>& reg
 }
 
 void Romctl::bulk(const CommandLine& line, const std::string& command) {
-    line.allowOnly(command, {"--verbose", "--all", "--mask"});
+    line.allowOnly(command, {"--verbose", "--wait", "--all", "--mask"});
     const std::vector<std::string>& operands = line.operands();
     const std::string usage = command + " AREA... | --all | --mask M";
     // Bit k of a mask stands for area first + k; a mask has room for 32 areas.
@@ -154,27 +164,50 @@ void Romctl::bulk(const CommandLine& line, const std::string& command) {
                                       std::to_string(m_areas.first()) + ")");
     if (uiMask == 0) throw Failure(kExitUsage, "usage: romctl " + usage);
 
-    const int iFailed = command == "erase" ? m_store.EraseArea(static_cast<int>(uiMask))
-                                           : m_store.InitializeArea(static_cast<int>(uiMask));
-    const unsigned int uiFailed = static_cast<unsigned int>(iFailed) & uiMask;
-    if (uiFailed == 0) return;
+    // The store rides out a busy node for 10 s in each area on its own, and its mask of failed areas
+    // does not say why they failed. So romctl hands it only the areas of nodes that are free, waits out
+    // the busy ones itself for as long as --wait says, and looks at the nodes of areas that failed.
+    std::map<std::string, unsigned int> onNode;
+    for (int area = m_areas.first(); area <= m_areas.last(); ++area)
+        onNode[m_areas.geometry(area).node] |= uiMask & 1u << (area - m_areas.first());
+    unsigned int uiPending = uiMask;
+    unsigned int uiFailed = 0;
+    do {
+        unsigned int uiFree = 0;
+        for (const auto& [node, uiAreas] : onNode) {
+            if ((uiPending & uiAreas) == 0) continue;
+            const std::optional<Failure> problem = OpenProblem(node);
+            if (!problem || problem->status() != kExitBusy) uiFree |= uiPending & uiAreas;
+        }
+        if (uiFree != 0) {
+            const int iFailed = command == "erase" ? m_store.EraseArea(static_cast<int>(uiFree))
+                                                   : m_store.InitializeArea(static_cast<int>(uiFree));
+            uiFailed |= static_cast<unsigned int>(iFailed) & uiFree;
+        }
+        uiPending &= ~uiFree;
+    } while (uiPending != 0 && m_wait.pause());
+    if ((uiFailed | uiPending) == 0) return;
+
     std::string areas;
-    std::set<std::string> nodes;
-    for (int area = m_areas.first(); area <= m_areas.last(); ++area) {
-        if ((uiFailed >> (area - m_areas.first()) & 1u) == 0) continue;
-        areas += " " + std::to_string(area);
-        nodes.insert(m_areas.geometry(area).node);
-    }
+    for (int area = m_areas.first(); area <= m_areas.last(); ++area)
+        if (((uiFailed | uiPending) >> (area - m_areas.first()) & 1u) != 0) areas += " " + std::to_string(area);
     std::string problems;
-    for (const std::string& node : nodes) {
-        const std::string problem = OpenProblem(node);
-        if (!problem.empty()) problems += (problems.empty() ? ": " : "; ") + problem;
+    bool bBusy = true;
+    for (const auto& [node, uiAreas] : onNode) {
+        if (((uiFailed | uiPending) & uiAreas) == 0) continue;
+        // A node still pending was busy at the last look, which another would not repeat.
+        const std::optional<Failure> problem =
+            (uiPending & uiAreas) != 0 ? Failure(kExitBusy, Held(node)) : OpenProblem(node);
+        bBusy = bBusy && problem && problem->status() == kExitBusy;
+        if (problem) problems += (problems.empty() ? ": " : "; ") + std::string(problem->what());
     }
-    throw Failure(kExitFailed, command + " failed in areas" + areas + problems);
+    const std::string failed = command + " failed in areas" + areas + problems;
+    if (bBusy) throw Failure(kExitBusy, failed + "; try again later" + m_wait.waited());
+    throw Failure(kExitFailed, failed);
 }
 
 void Romctl::inspect(const CommandLine& line) {
-    line.allowOnly("inspect", {"--verbose"});
+    line.allowOnly("inspect", {"--verbose", "--wait"});
     std::vector<int> areas;
     for (std::size_t i = 1; i < line.operands().size(); ++i) areas.push_back(m_areas.parse(line.operands()[i]));
     if (areas.empty())
@@ -182,13 +215,20 @@ void Romctl::inspect(const CommandLine& line) {
 
     const Inspector inspector(m_areas);
     Inspector::printLegend(std::cout);
-    for (const int area : areas) inspector.print(area, std::cout);
+    // An area is printed whole or not at all: print() reads it before it prints it.
+    for (const int area : areas) m_wait.retry([&] { inspector.print(area, std::cout); });
 }
 
 void Romctl::info(const CommandLine& line) {
-    line.allowOnly("info", {"--verbose"});
+    line.allowOnly("info", {"--verbose", "--wait"});
     Expect(line.operands(), 1, 1, "info");
-    const std::vector<std::string> mismatches = GeometryCheck(m_store).print(std::cout);
+    // Printed once every node answered, so that a busy node tried again prints nothing twice.
+    std::ostringstream out;
+    const std::vector<std::string> mismatches = m_wait.retry([&] {
+        out.str("");
+        return GeometryCheck(m_store).print(out);
+    });
+    std::cout << out.str();
     if (mismatches.empty()) return;
     // One line each, every one after the first with romctl's name as main gives it to the first.
     std::string lines = mismatches.front();
@@ -197,7 +237,7 @@ void Romctl::info(const CommandLine& line) {
 }
 
 void Romctl::load(const CommandLine& line) {
-    line.allowOnly("load", {"--verbose"});
+    line.allowOnly("load", {"--verbose", "--wait"});
     Expect(line.operands(), 2, 2, "load MANIFEST");
     const Manifest manifest(line.operands()[1], m_areas);
     const std::vector<Manifest::Entry>& entries = manifest.entries();
@@ -212,7 +252,7 @@ void Romctl::load(const CommandLine& line) {
 }
 
 void Romctl::save(const CommandLine& line) {
-    line.allowOnly("save", {"--verbose"});
+    line.allowOnly("save", {"--verbose", "--wait"});
     Expect(line.operands(), 2, 2, "save DIR");
     const std::string dir = line.operands()[1];
     // Every area is read before anything is written, so that a node that cannot be read leaves DIR as it
@@ -221,7 +261,7 @@ void Romctl::save(const CommandLine& line) {
     std::vector<std::pair<std::string, std::vector<unsigned char>>> files;
     const int iDigits = static_cast<int>(std::to_string(m_areas.last()).size());
     for (int area = m_areas.first(); area <= m_areas.last(); ++area) {
-        const AreaScan scan(m_areas, area);
+        const AreaScan scan = m_wait.retry([&] { return AreaScan(m_areas, area); });
         const int iCurrent = scan.current();
         if (iCurrent < 0 || BlockFormat::IsFormatMarker(scan.blocks()[iCurrent].header)) {
             const bool bDamaged = std::any_of(scan.blocks().begin(), scan.blocks().end(), [](const AreaScan::Block& b) {
@@ -252,19 +292,21 @@ void Romctl::store(int area, std::vector<unsigned char> record) {
     // The store wants a buffer even for a record of no bytes.
     unsigned char none = 0;
     unsigned char* const data = record.empty() ? &none : record.data();
-    const int result = m_store.SetData(area, data, static_cast<int>(record.size()), true);
-    if (result != 0) refused("write area " + std::to_string(area), result, area);
+    m_wait.retry([&] {
+        const int result = m_store.SetData(area, data, static_cast<int>(record.size()), true);
+        if (result != 0) refused("write area " + std::to_string(area), result, area);
+    });
 }
 
 void Romctl::refused(const std::string& what, int result, int area) const {
     const std::string node = m_areas.geometry(area).node;
     const std::string failed = what + ": " + ResultText(result);
     if (result == -2)
-        throw Failure(kExitBusy, failed + ": another holder has " + node + " open; nothing was done, try again later");
+        throw Failure(kExitBusy, failed + ": " + Held(node) + "; nothing was done, try again later");
     if (result == -4)
         throw Failure(kExitFailed, failed + ": the block is not committed or its record does not verify; "
                                             "romctl inspect " + std::to_string(area) + " shows the blocks");
-    const std::string problem = result == -1 ? OpenProblem(node) : "";
-    if (!problem.empty()) throw Failure(kExitFailed, failed + ": " + problem);
+    const std::optional<Failure> problem = result == -1 ? OpenProblem(node) : std::nullopt;
+    if (problem) throw Failure(kExitFailed, failed + ": " + problem->what());
     throw Failure(kExitFailed, failed + "; --verbose shows the store's log lines");
 }

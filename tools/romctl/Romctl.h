@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "AreaTable.h"
+#include "BusyWait.h"
 #include "CommandLine.h"
 #include "RomMgr.h"
 
@@ -16,7 +17,8 @@ public:
 
     explicit Romctl(CRomMgr& store) : m_store(store), m_areas(store) {}
 
-    // Runs the command that the first operand names.
+    // Runs the command that the first operand names, trying a busy node again for as long as --wait
+    // says: by default 0 seconds for a record command, the store's own wait for erase and init.
     void run(const CommandLine& line);
 
 private:
@@ -34,7 +36,7 @@ private:
     void save(const CommandLine& line);
     // The record's own length in `region`, the whole record region that the store returned of the
     // area's current block (block < 0) or of block `block`.
-    int ownLength(int area, int block, const std::vector<unsigned char>& region, const std::string& what) const;
+    int ownLength(int area, int block, const std::vector<unsigned char>& region, const std::string& what);
     // Stores `record` as the area's record; throws the Failure of a refusal.
     void store(int area, std::vector<unsigned char> record);
     // Throws the Failure for a result of the store that is not a success, for the operation `what`
@@ -43,4 +45,5 @@ private:
 
     CRomMgr& m_store;
     AreaTable m_areas;
+    BusyWait m_wait;
 };
