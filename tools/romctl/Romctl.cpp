@@ -195,7 +195,7 @@ void Romctl::bulk(const CommandLine& line, const std::string& command) {
     bool bBusy = true;
     for (const auto& [node, uiAreas] : onNode) {
         if (((uiFailed | uiPending) & uiAreas) == 0) continue;
-        // A node still pending was busy at the last look, which another would not repeat.
+        // A node still pending was busy at the last look; a look now might find it just given up.
         const std::optional<Failure> problem =
             (uiPending & uiAreas) != 0 ? Failure(kExitBusy, Held(node)) : OpenProblem(node);
         bBusy = bBusy && problem && problem->status() == kExitBusy;
