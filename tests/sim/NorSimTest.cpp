@@ -161,6 +161,8 @@ TEST(Preload, EnvironmentNamesNodesBusyNodesAndTheCut) {
         {"", "4096", 0, ""},
         {"", "4096", 0, ""},
         {"NORSIM_BUSY=/dev/norsim-preload", "0 x", 1, "/dev/norsim-preload: Device or resource busy\n"},
+        {"NORSIM_BUSY=/dev/norsim-preload:1 NORSIM_CLOCK=real", "0 x", 1,
+         "norsim: ignoring NORSIM_CLOCK=real: expected virtual\n/dev/norsim-preload: Device or resource busy\n"},
         {"NORSIM_CUT_AFTER=1 NORSIM_CUT_BYTES=1", "18 abc", -SIGKILL, ""},
         {"NORSIM_CUT_AFTER=1 NORSIM_CUT_ERASE=zeroed", "4096", -SIGKILL, ""},
     };

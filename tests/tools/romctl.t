@@ -3,10 +3,11 @@ $ try romctl; try romctl frob; try romctl read 32; try romctl read -1; try romct
 $ try romctl read 1 --block; try romctl read 1 --block 64; try romctl read 1 --length -1; try romctl write 1 --hex
 $ try romctl write; try romctl erase; try romctl erase --mask 0; try romctl init --mask 0x80000000
 $ try romctl read 1 --length 8185; head -c 8185 /dev/zero | try romctl write 1
+$ try romctl read 1 -q; try romctl --hex=1 read 1; try romctl read 1 -l; try romctl --h range
 // Without the nodes: the failures name the node that cannot be opened.
 $ try romctl write 1 missing.bin; try romctl read 1; printf x | try romctl write 31; try romctl erase 1 31
 1 31
-usage: romctl [--verbose] COMMAND [ARGS]
+usage: romctl [OPTION...] COMMAND [ARGS]
 2 romctl: no command given; see romctl --help
 2 romctl: unknown command "frob"; see romctl --help
 2 romctl: area 32 is out of range 1..31
@@ -22,6 +23,10 @@ usage: romctl [--verbose] COMMAND [ARGS]
 2 romctl: --mask must be a number from 0 to 2147483647, not "0x80000000"
 2 romctl: --length 8185 is longer than area 1's largest record of 8184 bytes
 2 romctl: a record of 8185 bytes is longer than area 1's largest record of 8184 bytes; nothing was written
+2 romctl: unknown option -q
+2 romctl: option --hex takes no value
+2 romctl: option -l needs a value
+2 romctl: ambiguous option --h
 1 romctl: cannot open missing.bin: No such file or directory
 1 romctl: read area 1: failed (-1): cannot open /dev/mtd_backup: No such file or directory
 1 romctl: write area 31: failed (-1): cannot open /dev/mtd_backup2: No such file or directory
@@ -36,6 +41,13 @@ version 1
 $ try romsim -- romctl read 1 --block 2; printf '' | romsim -- romctl write 2 && romsim -- romctl read 2 --hex
 1 romctl: read area 1 block 2: bad block (-4): the block is not committed or its record does not verify; romctl inspect 1 shows the blocks
 00000000
+// Options in any of their forms and places; after "--" every word is an operand, "-" standard input.
+$ romsim -- romctl read 1 --length=4 && romsim -- romctl -l3 read 1 && romsim -- romctl --out=two -xl2 read 1 && cat two
+$ printf dash > -x && romsim -- romctl write 4 -- -x && printf in | romsim -- romctl -- write 5 - && romsim -- romctl read 4
+$ romsim -- romctl read 5 && echo
+versver00000000  76 65                                             |ve|
+00000002
+dashin
 // A record reads back at its own length, 0xFF bytes at its end included.
 $ { head -c 65520 /dev/zero | tr '\0' L; printf '\377\377\377\377\377\377\377\377'; } | romsim -- romctl write 31 && romsim -- romctl read 31 --hex
 00000000  4c 4c 4c 4c 4c 4c 4c 4c  4c 4c 4c 4c 4c 4c 4c 4c  |LLLLLLLLLLLLLLLL|
@@ -47,6 +59,21 @@ $ romsim -- romctl --verbose read 1 2>&1 >/dev/null | grep -m 1 -o 'Success open
 3 romctl: write area 1: busy (-2): another holder has /dev/mtd_backup open; nothing was done, try again later
 3 romctl: cannot open /dev/mtd_backup: Device or resource busy
 Success open device(/dev/mtd_backup)
+// --wait tries a busy node again every 100 ms (on the simulator's virtual clock here): ten times in a
+// second. erase and init wait 10 s by default and leave an area whose node stays busy as it was; they
+// leave a node locked by another process (flock) to it, and do the rest.
+$ b() { n=$1; shift; try env NORSIM_CLOCK=virtual NORSIM_BUSY=/dev/mtd_backup$n romsim -- romctl "$@"; }
+$ b :10 read 1 -w1; b :11 --wait=1 read 1; b :100 init 2; b :101 erase 2; romsim -- romctl read 2 | wc -c
+$ try flock flash/mtd_backup.img romsim -- romctl erase --wait=0 1 31; romsim -- romctl read 31 | wc -c
+$ romsim -- romctl read 1 && echo
+0 version 1
+3 romctl: read area 1: busy (-2): another holder has /dev/mtd_backup open; nothing was done, try again later (waited 1 s)
+0 
+3 romctl: erase failed in areas 2: another holder has /dev/mtd_backup open; try again later (waited 10 s)
+8184
+3 romctl: erase failed in areas 1: another holder has /dev/mtd_backup open; try again later
+0
+version 1
 // erase and init change the areas they name and no other; init stores zeros as long as the area takes.
 $ for a in 1 2 3 31; do printf "record $a" | romsim -- romctl write $a; done; romsim -- romctl erase 2
 $ romsim -- romctl inspect 2 | tail -n 1 && romsim -- romctl read 1 && romsim -- romctl read 3 && echo

@@ -52,6 +52,8 @@ std::vector<std::string> GeometryCheck::print(std::ostream& out, bool bJson) con
         try {
             kernel = NodeReader(node).info();
         } catch (const Failure& failure) {
+            // A busy node is not one that does not fit: it is the command's to wait for.
+            if (failure.status() == kExitBusy) throw;
             problems.push_back(failure.what());
         }
         // The kernel's mtdram test driver gives RAM nodes that keep the NOR rules of erase and program,

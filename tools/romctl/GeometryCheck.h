@@ -16,7 +16,8 @@ public:
     // Prints both views of every node, as text or as one JSON object a node (node; kernel: type,
     // size, erase_size, write_size, or null; table: size, areas, area_size, sector_size; problems);
     // returns one line for each node that does not fit the table, or cannot be asked, and for each
-    // way in which it does not fit.
+    // way in which it does not fit. Throws the busy Failure of a node that another holder keeps from
+    // being opened.
     std::vector<std::string> print(std::ostream& out, bool bJson) const;
 
 private:

@@ -19,6 +19,9 @@ public:
     std::vector<unsigned char> read(int offset, int length);
     // What the kernel reports of the node (MEMGETINFO); throws a Failure when it reports nothing.
     mtd_info_user info() const;
+    // Whether another holder has the lock that the store takes for each call; a node that takes no
+    // lock is held by nobody. Takes the lock itself, until the reader closes.
+    bool heldElsewhere() const;
 
 private:
     std::string m_node;

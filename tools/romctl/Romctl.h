@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "AreaTable.h"
+#include "BusyWait.h"
 #include "CommandLine.h"
 #include "RomMgr.h"
 
@@ -16,7 +17,8 @@ public:
 
     explicit Romctl(CRomMgr& store) : m_store(store), m_areas(store) {}
 
-    // Runs the command that the first operand names.
+    // Runs the command that the first operand names, trying a busy node again for as long as --wait
+    // says: by default 0 seconds for a record command, the store's own wait for erase and init.
     void run(const CommandLine& line);
 
 private:
@@ -36,7 +38,7 @@ private:
     void save(const CommandLine& line);
     // The record's own length in `region`, the whole record region that the store returned of the
     // area's current block (block < 0) or of block `block`.
-    int ownLength(int area, int block, const std::vector<unsigned char>& region, const std::string& what) const;
+    int ownLength(int area, int block, const std::vector<unsigned char>& region, const std::string& what);
     // After a read of the current record: warns, or with --strict fails, when the record is older than
     // a newer block that does not verify, or when the area holds no record, only the format marker.
     void vouch(int area, const std::string& what, const CommandLine& line) const;
@@ -50,4 +52,5 @@ private:
 
     CRomMgr& m_store;
     AreaTable m_areas;
+    BusyWait m_wait;
 };

@@ -11,7 +11,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: romctl [--verbose] COMMAND [ARGS]\n"
+    "usage: romctl [OPTION...] COMMAND [ARGS]\n"
     "\n"
     "  range                          print the first and the last area number\n"
     "  write AREA [FILE|-]            store FILE (or standard input) as the area's record\n"
@@ -34,16 +34,36 @@ const char kUsage[] =
     "  info [--json]                  show each node as the kernel reports it beside what the device\n"
     "                                 table assumes; fails on a node that does not fit\n"
     "\n"
+    "Options go before or after the command and its arguments, and \"--\" ends them. A value follows\n"
+    "its option as in --out FILE, --out=FILE, -o FILE or -oFILE.\n"
+    "  -l, --length N                 read N bytes\n"
+    "  -b, --block B                  read block B\n"
+    "  -o, --out FILE                 read into FILE instead of standard output\n"
+    "  -x, --hex                      read as a hex dump\n"
+    "      --strict                   read: fail on a record older than a damaged block, or none\n"
+    "  -a, --all                      erase or init every area\n"
+    "  -m, --mask M                   erase or init the areas of mask M\n"
+    "      --json                     check, inspect, info: one JSON object a line\n"
     "  -v, --verbose                  print the store's log lines on standard error\n"
-    "  help, -h, --help               print this help\n"
+    "  -w, --wait[=SECONDS]           try a busy node again every 100 ms for SECONDS (10 without a\n"
+    "                                 value); by default 0, and 10 for erase and init\n"
+    "  -h, --help, help               print this help\n"
     "\n"
-    "Exit status: 0 done, 1 the store, a node or a file failed, 2 wrong command line (nothing was\n"
-    "touched), 3 the node is busy (nothing was done; try again later), 4 damage (check, read --strict),\n"
-    "5 an area cannot be read (check), 6 no record (read --strict).\n";
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  the store, a node or a file failed\n"
+    "  2  wrong command line (nothing was touched)\n"
+    "  3  a node stayed busy: another holder kept it open for all of the wait, and what needed it\n"
+    "     was not done; try again later\n"
+    "  4  damage: a newer block does not verify, or a sector that should be blank is not (check,\n"
+    "     read --strict)\n"
+    "  5  an area cannot be read (check)\n"
+    "  6  the area holds no record, only the format marker (read --strict)\n";
 
 const std::vector<CommandLine::Option> kOptions = {
-    {"--help", false}, {"--verbose", false, "-v"}, {"--length", true}, {"--block", true}, {"--out", true},
-    {"--hex", false},  {"--all", false},     {"--mask", true},  {"--json", false}, {"--strict", false},
+    {"--help", false, 'h'},  {"--verbose", false, 'v'}, {"--wait", true, 'w', true}, {"--length", true, 'l'},
+    {"--block", true, 'b'},  {"--out", true, 'o'},      {"--hex", false, 'x'},       {"--all", false, 'a'},
+    {"--mask", true, 'm'},   {"--json", false},         {"--strict", false},
 };
 
 }  // namespace

@@ -18,9 +18,10 @@ const char kUsage[] =
     "\n"
     "Runs COMMAND with the NOR flash simulator preloaded: the nodes of the device table are image files\n"
     "DIR/NAME.img (DIR defaults to ./flash). romsim creates DIR, but none of its parents, and names the\n"
-    "images that it creates erased on first use.\n"
+    "images that it creates erased on first use. romsim's options end at \"--\": the words after it are\n"
+    "COMMAND's. A value follows its option as in --dir DIR, --dir=DIR, -d DIR or -dDIR.\n"
     "\n"
-    "  --dir DIR          the directory of the images\n"
+    "  -d, --dir DIR      the directory of the images\n"
     "  --cut-after N      cut the power during COMMAND's N-th flash program or erase: COMMAND is\n"
     "                     killed there and the images keep what the flash would hold\n"
     "  --cut-bytes J      the cut program stores its first J bytes (default 0)\n"
@@ -33,7 +34,7 @@ const char kUsage[] =
     "125 romsim failed; 126 COMMAND cannot be run; 127 COMMAND was not found.\n";
 
 const std::vector<CommandLine::Option> kOptions = {
-    {"--help", false},     {"--dir", true},       {"--wear", false},
+    {"--help", false, 'h'}, {"--dir", true, 'd'},  {"--wear", false},
     {"--cut-after", true}, {"--cut-bytes", true}, {"--cut-erase", true},
 };
 
