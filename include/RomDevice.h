@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // One MTD character node holding a run of equally sized areas, one record per area.
 //
 // On flash an area is a row of blocks; each block is an 8-byte header (status word, checksum word,

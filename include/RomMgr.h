@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The store's entry point: one manager over every node of the device table, areas numbered globally.
 #pragma once
 

@@ -1,3 +1,6 @@
+/* SPDX-FileCopyrightText: 2026 The romstore developers */
+/* SPDX-License-Identifier: MIT */
+
 /* The store from C: the operations of CRomMgr over the compiled-in device table, with the same
  * results. Each call builds its own manager and lets it go before it returns; the manager keeps
  * nothing but the flash between calls, so no handle is needed, and calls from several threads meet

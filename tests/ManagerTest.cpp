@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The manager over the device table: the rows it takes, nodes that are held, busy or missing, the bulk
 // operations over masks with their wait for a busy node (on a virtual clock), and the C functions.
 #include <fcntl.h>

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The digest that the format check relies on, against the published SHA-256 examples: one block, the
 // padding spilling into a second block, and a message of whole blocks only.
 #include <gtest/gtest.h>

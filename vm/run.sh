@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The romstore developers
+# SPDX-License-Identifier: MIT
+
 # Boots Debian 12's own Linux kernel under qemu (software emulation, no KVM) and runs the store on the
 # kernel's MTD stack: mtdram cut into the two nodes of the device table, vm/VmStoreTest.cpp on them,
 # and mtd_debug comparing the nodes' bytes (vm/init). Downloads and builds are kept in ROMSTORE_VM_DIR

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Result codes of the store. The interface returns them as plain ints; callers compare with values.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The C functions of romstore.h: each runs one CRomMgr call on a manager of its own.
 #include "romstore.h"
 

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The romstore developers
+# SPDX-License-Identifier: MIT
+
 # Installs the build into a staging root with DESTDIR, then builds a consumer in C++ and one in C
 # against it as a firmware build does, through find_package and through pkg-config with the staging
 # root as its sysroot, and runs all four. Nothing of the stage is on the loader's path while they link:
@@ -14,6 +17,7 @@ stage="$work/root$prefix"
 libdir=$(dirname "$(dirname "$(find "$stage" -name romstore.pc)")")
 test -f "$stage/include/romstore/RomMgr.h"
 test -f "$stage/include/romstore/romstore.h"
+test -f "$stage/share/doc/romstore/LICENSE"
 # The pkg-config file names the final prefix; the sysroot points it at the staging root.
 grep -q "^libdir=$prefix/" "$libdir/pkgconfig/romstore.pc"
 

@@ -1,3 +1,6 @@
+/* SPDX-FileCopyrightText: 2026 The romstore developers */
+/* SPDX-License-Identifier: MIT */
+
 /* A host written in C, through romstore.h: needs no flash to tell the range and a bad area. */
 #include <romstore.h>
 

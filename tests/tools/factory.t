@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // load checks every line of a manifest before it writes anything: here, with no node to write to.
 $ printf good > good.bin && mkdir folder && head -c 65529 /dev/zero > huge.bin && printf '1 good.bin\n2 folder\n' > folder.m
 $ printf '1 good.bin\n# again\n0x1 good.bin\n' > again; printf '1 good.bin\n2 good.bin # note\n' > note

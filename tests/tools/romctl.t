@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 $ romctl range && romctl --help > help && romctl -h | cmp - help && romctl help | cmp - help && head -n 1 help
 $ try romctl; try romctl frob; try romctl read 32; try romctl read -1; try romctl erase 1 x
 $ try romctl read 1 --block; try romctl read 1 --block 64; try romctl read 1 --length -1; try romctl write 1 --hex

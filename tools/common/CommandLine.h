@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The words after a tool's name: options (with their values) and operands. Every mistake in them is
 // reported by throwing std::invalid_argument, with a message for the user.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The commands of romctl over one CRomMgr: each prints its data on standard output and reports
 // what went wrong by throwing a Failure.
 #pragma once

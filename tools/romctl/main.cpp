@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // romctl: the store from the command line, on a target's MTD nodes or, under romsim, on simulated
 // flash. Data goes to standard output; one line on standard error says what went wrong.
 #include <cstdlib>

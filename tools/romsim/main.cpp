@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // romsim: runs any dynamically linked program (romctl, or a host application of the store) on
 // simulated NOR flash kept in image files, and can cut the power in the middle of it.
 #include <filesystem>
