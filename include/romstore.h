@@ -37,6 +37,8 @@ ROMSTORE_EXPORT int romstore_erase(int mask);
 ROMSTORE_EXPORT int romstore_initialize(int mask);
 /* The first and the last area number. */
 ROMSTORE_EXPORT int romstore_area_range(int* first, int* last);
+/* The library's version, "MAJOR.MINOR.PATCH": the package's, as pkg-config and CMake report it. */
+ROMSTORE_EXPORT const char* romstore_version(void);
 
 #ifdef __cplusplus
 }

@@ -60,4 +60,6 @@ int romstore_area_range(int* first, int* last) {
     return WithStore([&](CRomMgr& store) { return store.GetAreaRange(first, last); });
 }
 
+const char* romstore_version(void) { return ROMSTORE_VERSION; }
+
 }  // extern "C"

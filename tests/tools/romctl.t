@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 
 $ romctl range && romctl --help > help && romctl -h | cmp - help && romctl help | cmp - help && head -n 1 help
+$ romctl --version > version && romctl -V | cmp - version && cat version && romsim --version
 $ try romctl; try romctl frob; try romctl read 32; try romctl read -1; try romctl erase 1 x
 $ try romctl read 1 --block; try romctl read 1 --block 64; try romctl read 1 --length -1; try romctl write 1 --hex
 $ try romctl write; try romctl erase; try romctl erase --mask 0; try romctl init --mask 0x80000000
@@ -10,6 +11,8 @@ $ try romctl read 1 --length 8185; head -c 8185 /dev/zero | try romctl write 1
 $ try romctl write 1 missing.bin; try romctl read 1; printf x | try romctl write 31; try romctl erase 1 31
 1 31
 usage: romctl [--verbose] COMMAND [ARGS]
+romctl (romstore) 1.0.0
+romsim (romstore) 1.0.0
 2 romctl: no command given; see romctl --help
 2 romctl: unknown command "frob"; see romctl --help
 2 romctl: area 32 is out of range 1..31

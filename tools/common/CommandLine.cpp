@@ -6,16 +6,19 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <iostream>
 #include <stdexcept>
 #include <system_error>
 
+#include "romstore.h"
+
 CommandLine::CommandLine(int argc, char** argv, const std::vector<Option>& known) {
     bool bOptionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        // "-h" is the one short option: most tools take it for the help.
-        const std::string word = !bOptionsEnded && std::strcmp(argv[i], "-h") == 0 ? "--help" : argv[i];
+        // The short options that most tools take for the help and the version.
+        std::string word = argv[i];
+        if (!bOptionsEnded && word == "-h") word = "--help";
+        if (!bOptionsEnded && word == "-V") word = "--version";
         if (bOptionsEnded || word == "-" || word.compare(0, 2, "--") != 0) {
             m_operands.push_back(word);
             continue;
@@ -40,6 +43,12 @@ bool CommandLine::answersHelp(const char* usage, const std::string& helpCommand)
     const bool bCommand = !helpCommand.empty() && !m_operands.empty() && m_operands[0] == helpCommand;
     if (!has("--help") && !bCommand) return false;
     std::cout << usage;
+    return true;
+}
+
+bool CommandLine::answersVersion(const char* tool) const {
+    if (!has("--version")) return false;
+    std::cout << tool << " (romstore) " << romstore_version() << "\n";
     return true;
 }
 

@@ -16,13 +16,15 @@ public:
         bool takesValue;
     };
 
-    // Words that begin with "--" are options and must be among `known`; "-h" stands for "--help"; "-"
-    // is an operand (standard input) and "--" makes every later word an operand.
+    // Words that begin with "--" are options and must be among `known`; "-h" stands for "--help" and
+    // "-V" for "--version"; "-" is an operand (standard input) and "--" makes every later word an operand.
     CommandLine(int argc, char** argv, const std::vector<Option>& known);
 
     // With --help among the options, or with `helpCommand` (when not empty) as the first operand:
     // prints `usage` on standard output and is true.
     bool answersHelp(const char* usage, const std::string& helpCommand = "") const;
+    // With --version among the options: prints "TOOL (romstore) VERSION" on standard output and is true.
+    bool answersVersion(const char* tool) const;
     const std::vector<std::string>& operands() const { return m_operands; }
     bool has(const std::string& option) const { return m_options.count(option) != 0; }
     // The value given to an option that takes one; `fallback` when it was not given.

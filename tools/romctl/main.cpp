@@ -36,13 +36,14 @@ const char kUsage[] =
     "\n"
     "  --verbose                      print the store's log lines on standard error\n"
     "  help, -h, --help               print this help\n"
+    "  -V, --version                  print the version\n"
     "\n"
     "Exit status: 0 done, 1 the store, a node or a file failed, 2 wrong command line (nothing was\n"
     "touched), 3 the node is busy (nothing was done; try again later).\n";
 
 const std::vector<CommandLine::Option> kOptions = {
     {"--help", false}, {"--verbose", false}, {"--length", true}, {"--block", true}, {"--out", true},
-    {"--hex", false},  {"--all", false},     {"--mask", true},
+    {"--hex", false},  {"--all", false},     {"--mask", true},  {"--version", false},
 };
 
 }  // namespace
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     try {
         const CommandLine line(argc, argv, kOptions);
         if (line.answersHelp(kUsage, "help")) return kExitOk;
+        if (line.answersVersion("romctl")) return kExitOk;
         // The log facility reads its levels once, at the first line the store asks about.
         if (line.has("--verbose")) setenv("NQ_LOG", "14=7", 1);
         CRomMgr store;
