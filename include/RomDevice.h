@@ -46,6 +46,8 @@ public:
     int CheckCurrentBlock(int* found, int area, int block);
 
     int SetData(int area, unsigned char* data, int length, bool bOpen);
+    // SetData of an open node, unless the current block already holds what it would write.
+    int SetDataIfChanged(int area, unsigned char* data, int length);
     int GetData(int area, unsigned char* data, int length);
     int GetData(int area, int block, unsigned char* data, int length);
 
@@ -78,6 +80,7 @@ private:
     int AreaOffset(int area) const;
     int BlockOffset(int area, int block) const;
     bool IsRecordLengthValid(int area, unsigned char* data, int length) const;
+    int OpenAtCurrent(const char* pszCaller, int area, unsigned char* data, int length, int* pCurrent);
     FlashAccess ReadAt(int offset, unsigned char* pBuffer, int length, ReadStart start = kReadAnyway);
     FlashAccess ProgramAt(int offset, const unsigned char* pData, int length);
     FlashAccess EraseAt(int offset, int length);
@@ -88,6 +91,8 @@ private:
     bool IsFormatTrusted(const char* pszCaller, int area);
     BlockTrust VerifyBlock(int area, int block, const BlockHeader& header);
     int FindCurrentBlock(int* found, int area, bool bReplaceUntrusted);
+    bool BlockHolds(int area, int block, unsigned int uiCrc, const unsigned char* data, int length,
+                    unsigned char* pScratch);
     bool WriteAttempt(int area, int block, unsigned char* data, int length, unsigned char* pScratch);
     int EraseSectorTries(const char* pszCaller, int area, int sector, int iMovedTo);
     bool MakeRoom(int area, int iCurrentSector);

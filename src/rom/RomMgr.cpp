@@ -93,6 +93,12 @@ int CRomMgr::SetData(int area, unsigned char* data, int length, bool bOpen) {
     return pDevice != nullptr ? pDevice->SetData(iLocal, data, length, bOpen) : RET_INVALID_ARG;
 }
 
+int CRomMgr::SetDataIfChanged(int area, unsigned char* data, int length) {
+    int iLocal = 0;
+    CRomDevice* pDevice = LocateArea(*this, __func__, area, &iLocal);
+    return pDevice != nullptr ? pDevice->SetDataIfChanged(iLocal, data, length) : RET_INVALID_ARG;
+}
+
 namespace {
 
 // Walks the areas selected by mask in ascending order and runs attempt(device index, local area) on

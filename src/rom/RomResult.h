@@ -10,4 +10,5 @@ enum {
     RET_BUSY = -2,
     RET_INVALID_ARG = -3,
     RET_BAD_BLOCK = -4,
+    RET_UNCHANGED = 1,  // SetDataIfChanged: the current record holds these bytes; nothing was written
 };

@@ -12,7 +12,8 @@
 static_assert(static_cast<int>(ROMSTORE_OK) == RET_OK && static_cast<int>(ROMSTORE_FAIL) == RET_FAIL &&
                   static_cast<int>(ROMSTORE_BUSY) == RET_BUSY &&
                   static_cast<int>(ROMSTORE_INVALID_ARG) == RET_INVALID_ARG &&
-                  static_cast<int>(ROMSTORE_BAD_BLOCK) == RET_BAD_BLOCK,
+                  static_cast<int>(ROMSTORE_BAD_BLOCK) == RET_BAD_BLOCK &&
+                  static_cast<int>(ROMSTORE_UNCHANGED) == RET_UNCHANGED,
               "the C results are the manager's");
 
 namespace {
@@ -42,10 +43,15 @@ int romstore_read_block(int area, int block, unsigned char* data, int length) {
     return WithStore([&](CRomMgr& store) { return store.GetData(area, block, data, length); });
 }
 
+// The store only reads the record.
 int romstore_write(int area, const unsigned char* data, int length) {
-    // The store only reads the record.
     return WithStore(
         [&](CRomMgr& store) { return store.SetData(area, const_cast<unsigned char*>(data), length, true); });
+}
+
+int romstore_write_if_changed(int area, const unsigned char* data, int length) {
+    return WithStore(
+        [&](CRomMgr& store) { return store.SetDataIfChanged(area, const_cast<unsigned char*>(data), length); });
 }
 
 int romstore_erase(int mask) {

@@ -22,7 +22,7 @@ romsim (romstore) 1.0.0
 2 romctl: block 64 is out of range 0..63 of area 1
 2 romctl: --length must be a number from 0 to 2147483647, not "-1"
 2 romctl: write does not take --hex
-2 romctl: usage: romctl write AREA [FILE|-]
+2 romctl: usage: romctl write AREA [FILE|-] [--if-changed]
 2 romctl: usage: romctl erase AREA... | --all | --mask M
 2 romctl: --mask 0 selects no area (bit k of M is area k + 1)
 2 romctl: --mask must be a number from 0 to 2147483647, not "0x80000000"
@@ -53,6 +53,19 @@ $ romsim -- romctl --verbose read 1 2>&1 >/dev/null | grep -m 1 -o 'Success open
 3 romctl: write area 1: busy (-2): another holder has /dev/mtd_backup open; nothing was done, try again later
 3 romctl: cannot open /dev/mtd_backup: Device or resource busy
 Success open device(/dev/mtd_backup)
+// --if-changed writes nothing, not one flash operation for a cut to fall on, when the current block
+// holds what the write would store. It writes a record that differs only in its length or in a 0xFF
+// byte at its end, and a first record of no bytes over the format marker.
+$ printf abc > abc && romsim -- romctl write 5 abc && romsim --cut-after 1 -- romctl --verbose write 5 abc --if-changed 2>&1 | grep '^rom'
+$ for new in ab 'ab\377'; do printf "$new" | romsim -- romctl write --if-changed 5 && romsim -- romctl read 5 --hex; done
+$ printf '' | romsim -- romctl write --if-changed 6 && romsim -- romctl inspect 6 | sed -n 4p
+romctl: area 5 holds these 3 bytes already; nothing was written
+romsim: no power cut: romctl made fewer than 1 flash programs and erases
+00000000  61 62                                             |ab|
+00000002
+00000000  61 62 ff                                          |ab.|
+00000003
+  current block: 1
 // erase and init change the areas they name and no other; init stores zeros as long as the area takes.
 $ for a in 1 2 3 31; do printf "record $a" | romsim -- romctl write $a; done; romsim -- romctl erase 2
 $ romsim -- romctl inspect 2 | tail -n 1 && romsim -- romctl read 1 && romsim -- romctl read 3 && echo

@@ -22,6 +22,7 @@
 #include "Manifest.h"
 #include "NodeReader.h"
 #include "ResultText.h"
+#include "romstore.h"
 
 namespace {
 
@@ -64,14 +65,14 @@ void Romctl::range(const CommandLine& line) {
 }
 
 void Romctl::write(const CommandLine& line) {
-    line.allowOnly("write", {"--verbose"});
-    Expect(line.operands(), 2, 3, "write AREA [FILE|-]");
+    line.allowOnly("write", {"--verbose", "--if-changed"});
+    Expect(line.operands(), 2, 3, "write AREA [FILE|-] [--if-changed]");
     const int area = m_areas.parse(line.operands()[1]);
     const std::string name = line.operands().size() == 3 ? line.operands()[2] : "-";
     std::vector<unsigned char> record = name == "-" ? ReadAll(stdin, "standard input") : ReadFile(name);
     const std::string problem = m_areas.lengthProblem(area, record.size());
     if (!problem.empty()) throw Failure(kExitUsage, problem + "; nothing was written");
-    store(area, std::move(record));
+    store(area, std::move(record), line);
 }
 
 void Romctl::read(const CommandLine& line) {
@@ -200,13 +201,13 @@ void Romctl::info(const CommandLine& line) {
 }
 
 void Romctl::load(const CommandLine& line) {
-    line.allowOnly("load", {"--verbose"});
-    Expect(line.operands(), 2, 2, "load MANIFEST");
+    line.allowOnly("load", {"--verbose", "--if-changed"});
+    Expect(line.operands(), 2, 2, "load MANIFEST [--if-changed]");
     const Manifest manifest(line.operands()[1], m_areas);
     const std::vector<Manifest::Entry>& entries = manifest.entries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         try {
-            store(entries[i].area, entries[i].record);
+            store(entries[i].area, entries[i].record, line);
         } catch (const Failure& failure) {
             const std::string written = i == 0 ? "" : "; the lines above it were written";
             throw Failure(failure.status(), manifest.where(entries[i].line) + ": " + failure.what() + written);
@@ -251,12 +252,16 @@ void Romctl::save(const CommandLine& line) {
     WriteFile(manifestPath.string(), std::vector<unsigned char>(manifest.begin(), manifest.end()));
 }
 
-void Romctl::store(int area, std::vector<unsigned char> record) {
+void Romctl::store(int area, std::vector<unsigned char> record, const CommandLine& line) {
     // The store wants a buffer even for a record of no bytes.
     unsigned char none = 0;
     unsigned char* const data = record.empty() ? &none : record.data();
-    const int result = m_store.SetData(area, data, static_cast<int>(record.size()), true);
-    if (result != 0) refused("write area " + std::to_string(area), result, area);
+    const int length = static_cast<int>(record.size());
+    const int result = line.has("--if-changed") ? m_store.SetDataIfChanged(area, data, length)
+                                                : m_store.SetData(area, data, length, true);
+    if (result == ROMSTORE_UNCHANGED && line.has("--verbose"))
+        std::cerr << "romctl: area " << area << " holds these " << length << " bytes already; nothing was written\n";
+    if (result != 0 && result != ROMSTORE_UNCHANGED) refused("write area " + std::to_string(area), result, area);
 }
 
 void Romctl::refused(const std::string& what, int result, int area) const {

@@ -38,8 +38,9 @@ private:
     // The record's own length in `region`, the whole record region that the store returned of the
     // area's current block (block < 0) or of block `block`.
     int ownLength(int area, int block, const std::vector<unsigned char>& region, const std::string& what) const;
-    // Stores `record` as the area's record; throws the Failure of a refusal.
-    void store(int area, std::vector<unsigned char> record);
+    // Stores `record` as the area's record, or with --if-changed leaves a record that holds it already;
+    // throws the Failure of a refusal.
+    void store(int area, std::vector<unsigned char> record, const CommandLine& line);
     // Throws the Failure for a result of the store that is not a success, for the operation `what`
     // on `area`, with what romctl can tell of its reason.
     [[noreturn]] void refused(const std::string& what, int result, int area) const;

@@ -17,7 +17,9 @@ const char kUsage[] =
     "usage: romctl [--verbose] COMMAND [ARGS]\n"
     "\n"
     "  range                          print the first and the last area number\n"
-    "  write AREA [FILE|-]            store FILE (or standard input) as the area's record\n"
+    "  write AREA [FILE|-] [--if-changed]\n"
+    "                                 store FILE (or standard input) as the area's record;\n"
+    "                                 --if-changed writes nothing when the record holds it already\n"
     "  read AREA [--length N] [--block B] [--out FILE] [--hex]\n"
     "                                 print the current record (or block B's): N bytes, by default\n"
     "                                 the record's own length; --hex prints a hex dump\n"
@@ -27,8 +29,8 @@ const char kUsage[] =
     "                                 store a record of zero bytes, as long as each area allows\n"
     "  inspect [AREA...]              show blocks, sectors and record lengths as they are on flash,\n"
     "                                 changing nothing\n"
-    "  load MANIFEST                  write the records that MANIFEST names (\"AREA FILE\" a line),\n"
-    "                                 once every line has been checked\n"
+    "  load MANIFEST [--if-changed]   write the records that MANIFEST names (\"AREA FILE\" a line),\n"
+    "                                 once every line has been checked; --if-changed as for write\n"
     "  save DIR                       write each area's current record into DIR, with a manifest\n"
     "                                 DIR/romstore.manifest that load takes, changing nothing\n"
     "  info                           show each node as the kernel reports it beside what the device\n"
@@ -44,6 +46,7 @@ const char kUsage[] =
 const std::vector<CommandLine::Option> kOptions = {
     {"--help", false}, {"--verbose", false}, {"--length", true}, {"--block", true}, {"--out", true},
     {"--hex", false},  {"--all", false},     {"--mask", true},  {"--version", false},
+    {"--if-changed", false},
 };
 
 }  // namespace
