@@ -19,6 +19,7 @@ libdir=$(dirname "$(dirname "$(find "$stage" -name romstore.pc)")")
 test -f "$stage/include/romstore/RomMgr.h"
 test -f "$stage/include/romstore/romstore.h"
 test -f "$stage/share/doc/romstore/LICENSE"
+test -f "$stage/lib/udev/rules.d/60-romstore.rules"
 # The pkg-config file names the final prefix; the sysroot points it at the staging root.
 grep -q "^libdir=$prefix/" "$libdir/pkgconfig/romstore.pc"
 

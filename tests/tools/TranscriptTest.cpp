@@ -64,5 +64,6 @@ void RunTranscript(const std::string& name) {
 TEST(RomctlTest, Transcript) { RunTranscript("romctl"); }
 TEST(RomctlTest, LoadAndSave) { RunTranscript("factory"); }
 TEST(RomsimTest, Transcript) { RunTranscript("romsim"); }
+TEST(MtdLinksTest, Transcript) { RunTranscript("links"); }
 
 }  // namespace
