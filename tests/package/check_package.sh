@@ -5,10 +5,9 @@
 # Installs the build into a staging root with DESTDIR, then builds a consumer in C++ and one in C
 # against it as a firmware build does, through find_package and through pkg-config with the staging
 # root as its sysroot, and runs all four. Nothing of the stage is on the loader's path while they link:
-# the link must find every library through the package alone. pkg-config and the library report the
-# project's version.
+# the link must find every library through the package alone; pkg-config and the library tell its version.
 set -euo pipefail
-build=$1 source=$2 work=$3 cc=$4 version=$5
+build=$1 version=$2 source=$3 work=$4 cc=$5
 rm -rf "$work"
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 prefix=$(cache CMAKE_INSTALL_PREFIX)

@@ -1,8 +1,8 @@
-/* SPDX-FileCopyrightText: 2026 The romstore developers */
-/* SPDX-License-Identifier: MIT */
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
 
-/* A host written in C, through romstore.h: needs no flash to tell the range and a bad area, and
- * prints the library's version. */
+// A host written in C, through romstore.h: needs no flash to tell the range and a bad area, and prints
+// the library's version.
 #include <romstore.h>
 #include <stdio.h>
 
