@@ -46,7 +46,8 @@ public:
     int CheckCurrentBlock(int* found, int area, int block);
 
     int SetData(int area, unsigned char* data, int length, bool bOpen);
-    // SetData of an open node, unless the current block already holds what it would write.
+    // SetData with the node opened here, unless the current block already holds what it would write:
+    // then RET_UNCHANGED (1), and nothing programmed or erased.
     int SetDataIfChanged(int area, unsigned char* data, int length);
     int GetData(int area, unsigned char* data, int length);
     int GetData(int area, int block, unsigned char* data, int length);

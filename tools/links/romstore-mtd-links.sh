@@ -16,15 +16,15 @@ status=0
 
 link() {  # link PARTITION NODE
     # Names are compared whole, quotes included: one may begin with another or hold blanks.
-    devices=$(while read -r device size erasesize name; do
-        if [ "$name" = "\"$1\"" ]; then echo "${device%:}"; fi
+    devices=$(while read -r device _ _ name; do
+        if [ "$name" = "\"$1\"" ]; then printf ' %s' "${device%:}"; fi
     done < "$proc")
     case $devices in
     "") echo "romstore-mtd-links: no MTD partition is named \"$1\" in $proc" >&2; status=1 ;;
-    *[!a-z0-9]*)
-        echo "romstore-mtd-links: more than one MTD partition is named \"$1\" in $proc:" $devices >&2
+    " "*" "*)
+        echo "romstore-mtd-links: more than one MTD partition is named \"$1\" in $proc:$devices" >&2
         status=1 ;;
-    *) ln -sf "$devices" "$dev/$2" || status=1 ;;
+    *) ln -sf "${devices# }" "$dev/$2" || status=1 ;;
     esac
 }
 
