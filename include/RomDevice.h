@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // One MTD character node holding a run of equally sized areas, one record per area.
 //
 // On flash an area is a row of blocks; each block is an 8-byte header (status word, checksum word,
@@ -44,6 +47,9 @@ public:
     int CheckCurrentBlock(int* found, int area, int block);
 
     int SetData(int area, unsigned char* data, int length, bool bOpen);
+    // SetData with the node opened here, unless the current block already holds what it would write:
+    // then RET_UNCHANGED (1), and nothing programmed or erased.
+    int SetDataIfChanged(int area, unsigned char* data, int length);
     int GetData(int area, unsigned char* data, int length);
     int GetData(int area, int block, unsigned char* data, int length);
     // Reads the area's blocks and sectors as a read would judge them, and changes nothing.
@@ -79,6 +85,7 @@ private:
     int AreaOffset(int area) const;
     int BlockOffset(int area, int block) const;
     bool IsRecordLengthValid(int area, unsigned char* data, int length) const;
+    int OpenAtCurrent(const char* pszCaller, int area, unsigned char* data, int length, int* pCurrent);
     FlashAccess ReadAt(int offset, unsigned char* pBuffer, int length, ReadStart start = kReadAnyway);
     FlashAccess ProgramAt(int offset, const unsigned char* pData, int length);
     FlashAccess EraseAt(int offset, int length);
@@ -90,6 +97,8 @@ private:
     SectorState ProbeSector(const char* pszCaller, int area, int sector, ReadStart start);
     BlockTrust VerifyBlock(int area, int block, const BlockHeader& header, int* pLength = nullptr);
     int FindCurrentBlock(int* found, int area, bool bReplaceUntrusted);
+    bool BlockHolds(int area, int block, unsigned int uiCrc, const unsigned char* data, int length,
+                    unsigned char* pScratch);
     bool WriteAttempt(int area, int block, unsigned char* data, int length, unsigned char* pScratch);
     int EraseSectorTries(const char* pszCaller, int area, int sector, int iMovedTo);
     bool MakeRoom(int area, int iCurrentSector);

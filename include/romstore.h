@@ -1,3 +1,6 @@
+/* SPDX-FileCopyrightText: 2026 The romstore developers */
+/* SPDX-License-Identifier: MIT */
+
 /* The store from C: the operations of CRomMgr over the compiled-in device table, with the same
  * results. Each call builds its own manager and lets it go before it returns; the manager keeps
  * nothing but the flash between calls, so no handle is needed, and calls from several threads meet
@@ -18,7 +21,8 @@ enum {
     ROMSTORE_FAIL = -1,
     ROMSTORE_BUSY = -2,
     ROMSTORE_INVALID_ARG = -3,
-    ROMSTORE_BAD_BLOCK = -4
+    ROMSTORE_BAD_BLOCK = -4,
+    ROMSTORE_UNCHANGED = 1
 };
 
 /* The first `length` bytes of the area's current record. */
@@ -27,6 +31,9 @@ ROMSTORE_EXPORT int romstore_read(int area, unsigned char* data, int length);
 ROMSTORE_EXPORT int romstore_read_block(int area, int block, unsigned char* data, int length);
 /* Stores `length` bytes as the area's new record. */
 ROMSTORE_EXPORT int romstore_write(int area, const unsigned char* data, int length);
+/* As romstore_write, unless the area's current record already is these bytes: then nothing is
+ * programmed or erased, and the result is ROMSTORE_UNCHANGED. */
+ROMSTORE_EXPORT int romstore_write_if_changed(int area, const unsigned char* data, int length);
 /* Bit k of `mask` selects area k + 1. Both return the mask of the selected areas that failed, and
  * wait out a busy node for up to 10 seconds per area. */
 ROMSTORE_EXPORT int romstore_erase(int mask);
@@ -34,6 +41,8 @@ ROMSTORE_EXPORT int romstore_erase(int mask);
 ROMSTORE_EXPORT int romstore_initialize(int mask);
 /* The first and the last area number. */
 ROMSTORE_EXPORT int romstore_area_range(int* first, int* last);
+/* The library's version, "MAJOR.MINOR.PATCH": the package's, as pkg-config and CMake report it. */
+ROMSTORE_EXPORT const char* romstore_version(void);
 
 /* What an area holds, as romstore_health.state tells it. */
 enum {

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The simulator's insides: the bytes of a node, the node with its faults and its log, and the
 // process-wide registry of nodes and descriptors that the interposed calls reach. The registry's one
 // lock guards all of it.

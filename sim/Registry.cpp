@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The registry of nodes and descriptors, the environment that fills it in a preloaded program, and
 // the Flash that tests hold.
 #include "Internals.h"

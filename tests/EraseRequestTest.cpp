@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The erase request as the kernel of the machine takes it. Its number comes from the platform's header
 // and carries the transfer direction, which powerpc keeps in bit 31 and x86 and Arm in bit 30: a number
 // taken from a workstation would erase nothing on the target. The simulator erases on MEMERASE and on

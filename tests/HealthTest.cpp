@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The health check on hand-built flash: what it reports of each state an area can be in, through the
 // C function, and that it changes no byte and programs and erases nothing.
 #include <gtest/gtest.h>

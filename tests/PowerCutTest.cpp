@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The power-loss promise, measured: every program and every erase of long workloads is cut in turn,
 // and cut again in the first operation after the reboot; the same workloads run on worn flash. Each
 // area must then hold the last record whose write returned, or the one being written, byte for byte,

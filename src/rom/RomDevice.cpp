@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "RomDevice.h"
 
 #include <errno.h>
@@ -395,6 +398,19 @@ bool CRomDevice::IsRecordLengthValid(int area, unsigned char* data, int length) 
            length <= m_iBlockSize - HEADER_SIZE;
 }
 
+// True when the block holds, from its checksum word on, what a completed write of the record leaves:
+// the checksum word uiCrc, the record, and nothing but erased bytes after it. The record is compared
+// with the caller's, whose checksum the word holds: the same test as checksumming it again, at a
+// fraction of the cost. pScratch takes the m_iBlockSize - kCrcOffset bytes read.
+bool CRomDevice::BlockHolds(int area, int block, unsigned int uiCrc, const unsigned char* data, int length,
+                            unsigned char* pScratch) {
+    const int iRead = m_iBlockSize - BlockFormat::kCrcOffset;
+    const unsigned char* const pRecord = pScratch + BlockFormat::kWordSize;
+    return ReadAt(BlockOffset(area, block) + BlockFormat::kCrcOffset, pScratch, iRead).Done(iRead) &&
+           BlockFormat::DecodeWord(pScratch) == uiCrc && memcmp(pRecord, data, length) == 0 &&
+           BlockFormat::IsErased(pRecord + length, m_iBlockSize - HEADER_SIZE - length);
+}
+
 // One attempt to store the record in free block `block`: the checksum word first, the record next,
 // and the status word last, after the record has been read back and verified. Until the status word
 // is programmed the block is neither free nor committed, so the previous record stays current. Every
@@ -426,15 +442,8 @@ bool CRomDevice::WriteAttempt(int area, int block, unsigned char* data, int leng
     // The checksum word is read back with the record and the rest of the block, so that the store
     // commits only a block that later reads trust: the record under its checksum, then nothing but
     // erased bytes. A free header does not make a free block: an erase cut just before its end leaves
-    // stray 0 bits behind erased headers. A read-back that does not deliver the whole block fails. The
-    // record read back is compared with the caller's, whose checksum the word holds: the same test as
-    // checksumming it again, at a fraction of the cost.
-    const int iReadBack = m_iBlockSize - BlockFormat::kCrcOffset;
-    const unsigned char* const pRecord = pScratch + BlockFormat::kWordSize;
-    const bool bVerified = ReadAt(iBlock + BlockFormat::kCrcOffset, pScratch, iReadBack).Done(iReadBack) &&
-                           BlockFormat::DecodeWord(pScratch) == uiCrc &&
-                           memcmp(pRecord, data, length) == 0 &&
-                           BlockFormat::IsErased(pRecord + length, m_iBlockSize - HEADER_SIZE - length);
+    // stray 0 bits behind erased headers. A read-back that does not deliver the whole block fails.
+    const bool bVerified = BlockHolds(area, block, uiCrc, data, length, pScratch);
     if (bVerified)
         ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Verify Data(%s)", m_szDevName);
     else
@@ -566,6 +575,39 @@ int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
     return RET_OK;
 }
 
+// The start of a read of the current record, and of a write that compares with it: the arguments
+// checked, the node opened and the current block searched for as a read searches. The node stays open
+// only when the result is RET_OK.
+int CRomDevice::OpenAtCurrent(const char* pszCaller, int area, unsigned char* data, int length, int* pCurrent) {
+    if (!IsRecordLengthValid(area, data, length)) {
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "Invalid argument(%d, %d, %s)", area, length, m_szDevName);
+        return RET_INVALID_ARG;
+    }
+    int iOpen = DeviceOpen();
+    if (iOpen == RET_OK) SearchCurrentBlock(pCurrent, area);
+    return iOpen;
+}
+
+// The comparison and the write share one open, and so the node's lock: no other writer comes between
+// them. Unchanged, the call programs and erases nothing, not even the clean-up of the next sector.
+int CRomDevice::SetDataIfChanged(int area, unsigned char* data, int length) {
+    int iCurrent = -1;
+    int iOpen = OpenAtCurrent(__func__, area, data, length, &iCurrent);
+    if (iOpen != RET_OK) return iOpen;
+    // A block that cannot be read, or no memory to read it into, counts as changed: the write decides.
+    unsigned char* pScratch = static_cast<unsigned char*>(malloc(m_iBlockSize - BlockFormat::kCrcOffset));
+    const bool bUnchanged = iCurrent >= 0 && pScratch != nullptr &&
+                            BlockHolds(area, iCurrent, BlockFormat::ChecksumWord(data, length), data, length, pScratch);
+    free(pScratch);
+    int iResult = RET_UNCHANGED;
+    if (bUnchanged)
+        ROM_LOG(LOGLV_INFO, "Skip unchanged SetData(A:%d,B:%d)", area, iCurrent);
+    else
+        iResult = SetData(area, data, length, false);
+    DeviceClose();
+    return iResult;
+}
+
 // Steps shared by both reads once the block is known: the record straight into the caller's buffer,
 // then, after a complete read, the clean-up of the following sector. Closes the node.
 int CRomDevice::ReadRecord(int area, int block, unsigned char* data, int length) {
@@ -584,15 +626,9 @@ int CRomDevice::ReadRecord(int area, int block, unsigned char* data, int length)
 }
 
 int CRomDevice::GetData(int area, unsigned char* data, int length) {
-    if (!IsRecordLengthValid(area, data, length)) {
-        ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %d, %s)", area, length, m_szDevName);
-        return RET_INVALID_ARG;
-    }
-    int iOpen = DeviceOpen();
-    if (iOpen != RET_OK) return iOpen;
-
     int iCurrent = -1;
-    SearchCurrentBlock(&iCurrent, area);
+    int iOpen = OpenAtCurrent(__func__, area, data, length, &iCurrent);
+    if (iOpen != RET_OK) return iOpen;
     if (iCurrent < 0) {
         DeviceClose();
         ROM_LOG(LOGLV_ERROR, "FAIL to find Current Blcok(%d,%s)", area, m_szDevName);

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "RomMgr.h"
 
 #include <stdint.h>
@@ -94,6 +97,12 @@ int CRomMgr::CheckHealth(int area, romstore_health* pHealth) {
     int iLocal = 0;
     CRomDevice* pDevice = LocateArea(*this, __func__, area, &iLocal);
     return pDevice != nullptr ? pDevice->CheckHealth(iLocal, pHealth) : RET_INVALID_ARG;
+}
+
+int CRomMgr::SetDataIfChanged(int area, unsigned char* data, int length) {
+    int iLocal = 0;
+    CRomDevice* pDevice = LocateArea(*this, __func__, area, &iLocal);
+    return pDevice != nullptr ? pDevice->SetDataIfChanged(iLocal, data, length) : RET_INVALID_ARG;
 }
 
 namespace {

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Programs TEXT at OFFSET of the node PATH, or without TEXT erases the 4 KiB sector there, with nothing
 // but the plain libc calls: it reaches a simulated node only with the simulator preloaded.
 //

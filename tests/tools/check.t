@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // romctl check on healthy, blank, damaged and worn images: a line or a JSON object an area, and an
 // exit status: 0 healthy, 4 damaged, 5 unreadable, 3 busy. read --strict fails on a record older than
 // a damaged block (4) and on an area without a record (6), but not on an empty record.

@@ -1,4 +1,8 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 $ romctl range && romctl --help > help && romctl -h | cmp - help && romctl help | cmp - help && head -n 1 help
+$ romctl --version > version && romctl -V | cmp - version && cat version && romsim --version
 $ try romctl; try romctl frob; try romctl read 32; try romctl read -1; try romctl erase 1 x
 $ try romctl read 1 --block; try romctl read 1 --block 64; try romctl read 1 --length -1; try romctl write 1 --hex
 $ try romctl write; try romctl erase; try romctl erase --mask 0; try romctl init --mask 0x80000000
@@ -8,6 +12,8 @@ $ try romctl read 1 -q; try romctl --hex=1 read 1; try romctl read 1 -l; try rom
 $ try romctl write 1 missing.bin; try romctl read 1; printf x | try romctl write 31; try romctl erase 1 31
 1 31
 usage: romctl [OPTION...] COMMAND [ARGS]
+romctl (romstore) 1.0.0
+romsim (romstore) 1.0.0
 2 romctl: no command given; see romctl --help
 2 romctl: unknown command "frob"; see romctl --help
 2 romctl: area 32 is out of range 1..31
@@ -17,7 +23,7 @@ usage: romctl [OPTION...] COMMAND [ARGS]
 2 romctl: block 64 is out of range 0..63 of area 1
 2 romctl: --length must be a number from 0 to 2147483647, not "-1"
 2 romctl: write does not take --hex
-2 romctl: usage: romctl write AREA [FILE|-]
+2 romctl: usage: romctl write AREA [FILE|-] [--if-changed]
 2 romctl: usage: romctl erase AREA... | --all | --mask M
 2 romctl: --mask 0 selects no area (bit k of M is area k + 1)
 2 romctl: --mask must be a number from 0 to 2147483647, not "0x80000000"
@@ -74,6 +80,21 @@ $ romsim -- romctl read 1 && echo
 3 romctl: erase failed in areas 1: another holder has /dev/mtd_backup open; try again later
 0
 version 1
+// --if-changed writes nothing, not one flash operation for a cut to fall on, when the current block
+// holds what the write would store. It writes a record that differs only in its length or in a 0xFF
+// byte at its end, and a first record of no bytes over the format marker. A node busy for a while is
+// compared once it is free.
+$ printf abc > abc && romsim -- romctl write 5 abc && romsim --cut-after 1 -- romctl --verbose write 5 abc --if-changed 2>&1 | grep '^rom'
+$ NORSIM_CLOCK=virtual NORSIM_BUSY=/dev/mtd_backup:10 romsim --cut-after 1 -- romctl -vw1 write 5 abc --if-changed 2>&1 | grep '^rom'
+$ for new in ab 'ab\377'; do printf "$new" | romsim -- romctl write --if-changed 5 && romsim -- romctl read 5 | od -An -tx1; done
+$ printf '' | romsim -- romctl write --if-changed 6 && romsim -- romctl inspect 6 | sed -n 4p
+romctl: area 5 holds these 3 bytes already; nothing was written
+romsim: no power cut: romctl made fewer than 1 flash programs and erases
+romctl: area 5 holds these 3 bytes already; nothing was written
+romsim: no power cut: romctl made fewer than 1 flash programs and erases
+ 61 62
+ 61 62 ff
+  current block: 1
 // erase and init change the areas they name and no other; init stores zeros as long as the area takes.
 $ for a in 1 2 3 31; do printf "record $a" | romsim -- romctl write $a; done; romsim -- romctl erase 2
 $ romsim -- romctl inspect 2 | tail -n 1 && romsim -- romctl read 1 && romsim -- romctl read 3 && echo

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // romsim refuses a wrong command line before it makes any image.
 $ try romsim --help | head -n 1; try romsim; try romsim --cut-after 0 -- true; try romsim --cut-after 1 --cut-erase half -- true
 $ try romsim --cut-bytes 3 -- true; try romsim --wear -- true; try romsim --speed 9 -- true; try romsim --dir no/flash -- true

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "CommandLine.h"
 
 #include <algorithm>
@@ -9,6 +12,8 @@
 #include <system_error>
 
 #include <getopt.h>
+
+#include "romstore.h"
 
 namespace {
 
@@ -83,6 +88,12 @@ bool CommandLine::answersHelp(const char* usage, const std::string& helpCommand)
     const bool bCommand = !helpCommand.empty() && !m_operands.empty() && m_operands[0] == helpCommand;
     if (!has("--help") && !bCommand) return false;
     std::cout << usage;
+    return true;
+}
+
+bool CommandLine::answersVersion(const char* tool) const {
+    if (!has("--version")) return false;
+    std::cout << tool << " (romstore) " << romstore_version() << "\n";
     return true;
 }
 

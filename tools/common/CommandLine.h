@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The words after a tool's name: options (with their values) and operands, parsed by getopt_long as
 // the GNU tools parse theirs. Every mistake in them is reported by throwing std::invalid_argument,
 // with a message for the user.
@@ -25,6 +28,8 @@ public:
     // With --help among the options, or with `helpCommand` (when not empty) as the first operand:
     // prints `usage` on standard output and is true.
     bool answersHelp(const char* usage, const std::string& helpCommand = "") const;
+    // With --version among the options: prints "TOOL (romstore) VERSION" on standard output and is true.
+    bool answersVersion(const char* tool) const;
     const std::vector<std::string>& operands() const { return m_operands; }
     // Options go by their long name, whichever form was given.
     bool has(const std::string& option) const { return m_options.count(option) != 0; }

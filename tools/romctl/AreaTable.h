@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Where each area of the store lies: its device's node and geometry, as the manager set them up
 // from the compiled-in device table.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // How long a command keeps trying a node that another holder has open: again every 100 ms until its
 // pauses add up to the seconds of --wait. The pauses are counted rather than timed, so that a clock
 // set back or forward neither cuts the wait short nor stretches it.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // What ends a command early: the one line that romctl prints on standard error, and its exit status.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Each node of the device table as the kernel reports it, beside what the table assumes of it: the
 // store needs NOR flash at least as large as the node's areas, erased in blocks that divide its
 // sectors.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // One area as romctl check reports it, from the store's health check: a status that scripts act on,
 // a line for people and an object for machines.
 #pragma once

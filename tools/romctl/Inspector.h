@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // A read-only look at the blocks of an area. The store's own searches format a blank area and erase
 // one without a committed block, so the inspector reads the flash itself (AreaScan).
 #pragma once

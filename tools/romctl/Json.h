@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // What --json prints: one object a line, its members in the order they were added.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // A device node opened read-only, for looking at the flash without the store: nothing read through
 // it can program or erase.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "Romctl.h"
 
 #include <algorithm>
@@ -23,6 +26,7 @@
 #include "NodeReader.h"
 #include "ResultText.h"
 #include "StoreLog.h"
+#include "romstore.h"
 
 namespace {
 
@@ -86,14 +90,14 @@ void Romctl::range(const CommandLine& line) {
 }
 
 void Romctl::write(const CommandLine& line) {
-    line.allowOnly("write", {"--verbose", "--wait"});
-    Expect(line.operands(), 2, 3, "write AREA [FILE|-]");
+    line.allowOnly("write", {"--verbose", "--wait", "--if-changed"});
+    Expect(line.operands(), 2, 3, "write AREA [FILE|-] [--if-changed]");
     const int area = m_areas.parse(line.operands()[1]);
     const std::string name = line.operands().size() == 3 ? line.operands()[2] : "-";
     std::vector<unsigned char> record = name == "-" ? ReadAll(stdin, "standard input") : ReadFile(name);
     const std::string problem = m_areas.lengthProblem(area, record.size());
     if (!problem.empty()) throw Failure(kExitUsage, problem + "; nothing was written");
-    store(area, std::move(record));
+    store(area, std::move(record), line);
 }
 
 void Romctl::read(const CommandLine& line) {
@@ -306,13 +310,13 @@ void Romctl::info(const CommandLine& line) {
 }
 
 void Romctl::load(const CommandLine& line) {
-    line.allowOnly("load", {"--verbose", "--wait"});
-    Expect(line.operands(), 2, 2, "load MANIFEST");
+    line.allowOnly("load", {"--verbose", "--wait", "--if-changed"});
+    Expect(line.operands(), 2, 2, "load MANIFEST [--if-changed]");
     const Manifest manifest(line.operands()[1], m_areas);
     const std::vector<Manifest::Entry>& entries = manifest.entries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         try {
-            store(entries[i].area, entries[i].record);
+            store(entries[i].area, entries[i].record, line);
         } catch (const Failure& failure) {
             const std::string written = i == 0 ? "" : "; the lines above it were written";
             throw Failure(failure.status(), manifest.where(entries[i].line) + ": " + failure.what() + written);
@@ -357,14 +361,20 @@ void Romctl::save(const CommandLine& line) {
     WriteFile(manifestPath.string(), std::vector<unsigned char>(manifest.begin(), manifest.end()));
 }
 
-void Romctl::store(int area, std::vector<unsigned char> record) {
+void Romctl::store(int area, std::vector<unsigned char> record, const CommandLine& line) {
     // The store wants a buffer even for a record of no bytes.
     unsigned char none = 0;
     unsigned char* const data = record.empty() ? &none : record.data();
-    m_wait.retry([&] {
-        const int result = m_store.SetData(area, data, static_cast<int>(record.size()), true);
-        if (result != 0) refused("write area " + std::to_string(area), result, area);
+    const int length = static_cast<int>(record.size());
+    // The comparison is part of the attempt: a busy node tried again is compared again.
+    const int result = m_wait.retry([&] {
+        const int iResult = line.has("--if-changed") ? m_store.SetDataIfChanged(area, data, length)
+                                                     : m_store.SetData(area, data, length, true);
+        if (iResult != 0 && iResult != ROMSTORE_UNCHANGED) refused("write area " + std::to_string(area), iResult, area);
+        return iResult;
     });
+    if (result == ROMSTORE_UNCHANGED && line.has("--verbose"))
+        std::cerr << "romctl: area " << area << " holds these " << length << " bytes already; nothing was written\n";
 }
 
 void Romctl::refused(const std::string& what, int result, int area) const {

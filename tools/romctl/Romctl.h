@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The commands of romctl over one CRomMgr: each prints its data on standard output and reports
 // what went wrong by throwing a Failure.
 #pragma once
@@ -44,8 +47,9 @@ private:
     void vouch(int area, const std::string& what, const CommandLine& line) const;
     // The areas that the operands name, or every area.
     std::vector<int> areasNamed(const CommandLine& line) const;
-    // Stores `record` as the area's record; throws the Failure of a refusal.
-    void store(int area, std::vector<unsigned char> record);
+    // Stores `record` as the area's record, or with --if-changed leaves a record that holds it already;
+    // throws the Failure of a refusal.
+    void store(int area, std::vector<unsigned char> record, const CommandLine& line);
     // Throws the Failure for a result of the store that is not a success, for the operation `what`
     // on `area`, with what romctl can tell of its reason.
     [[noreturn]] void refused(const std::string& what, int result, int area) const;

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The store's log lines pass through romctl on their way to the log facility, so that romctl can tell
 // what a result code cannot: which sector would not erase, and why. The facility gets every line it
 // enables as before.

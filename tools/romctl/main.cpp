@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // romctl: the store from the command line, on a target's MTD nodes or, under romsim, on simulated
 // flash. Data goes to standard output; one line on standard error says what went wrong.
 #include <cstdlib>
@@ -14,7 +17,9 @@ const char kUsage[] =
     "usage: romctl [OPTION...] COMMAND [ARGS]\n"
     "\n"
     "  range                          print the first and the last area number\n"
-    "  write AREA [FILE|-]            store FILE (or standard input) as the area's record\n"
+    "  write AREA [FILE|-] [--if-changed]\n"
+    "                                 store FILE (or standard input) as the area's record;\n"
+    "                                 --if-changed writes nothing when the record holds it already\n"
     "  read AREA [--length N] [--block B] [--out FILE] [--hex] [--strict]\n"
     "                                 print the current record (or block B's): N bytes, by default\n"
     "                                 the record's own length; --hex prints a hex dump; --strict fails\n"
@@ -27,8 +32,8 @@ const char kUsage[] =
     "                                 changing nothing\n"
     "  check [AREA...] [--json]       tell each area's health: its record, damaged blocks, a sector\n"
     "                                 that should be blank and is not, changing nothing\n"
-    "  load MANIFEST                  write the records that MANIFEST names (\"AREA FILE\" a line),\n"
-    "                                 once every line has been checked\n"
+    "  load MANIFEST [--if-changed]   write the records that MANIFEST names (\"AREA FILE\" a line),\n"
+    "                                 once every line has been checked; --if-changed as for write\n"
     "  save DIR                       write each area's current record into DIR, with a manifest\n"
     "                                 DIR/romstore.manifest that load takes, changing nothing\n"
     "  info [--json]                  show each node as the kernel reports it beside what the device\n"
@@ -41,6 +46,7 @@ const char kUsage[] =
     "  -o, --out FILE                 read into FILE instead of standard output\n"
     "  -x, --hex                      read as a hex dump\n"
     "      --strict                   read: fail on a record older than a damaged block, or none\n"
+    "      --if-changed               write, load: write nothing where the record holds it already\n"
     "  -a, --all                      erase or init every area\n"
     "  -m, --mask M                   erase or init the areas of mask M\n"
     "      --json                     check, inspect, info: one JSON object a line\n"
@@ -48,6 +54,7 @@ const char kUsage[] =
     "  -w, --wait[=SECONDS]           try a busy node again every 100 ms for SECONDS (10 without a\n"
     "                                 value); by default 0, and 10 for erase and init\n"
     "  -h, --help, help               print this help\n"
+    "  -V, --version                  print the version\n"
     "\n"
     "Exit status:\n"
     "  0  done\n"
@@ -63,7 +70,8 @@ const char kUsage[] =
 const std::vector<CommandLine::Option> kOptions = {
     {"--help", false, 'h'},  {"--verbose", false, 'v'}, {"--wait", true, 'w', true}, {"--length", true, 'l'},
     {"--block", true, 'b'},  {"--out", true, 'o'},      {"--hex", false, 'x'},       {"--all", false, 'a'},
-    {"--mask", true, 'm'},   {"--json", false},         {"--strict", false},
+    {"--mask", true, 'm'},   {"--json", false},         {"--strict", false},         {"--if-changed", false},
+    {"--version", false, 'V'},
 };
 
 }  // namespace
@@ -72,6 +80,7 @@ int main(int argc, char** argv) {
     try {
         const CommandLine line(argc, argv, kOptions);
         if (line.answersHelp(kUsage, "help")) return kExitOk;
+        if (line.answersVersion("romctl")) return kExitOk;
         // The log facility reads its levels once, at the first line the store asks about.
         if (line.has("--verbose")) setenv("NQ_LOG", "14=7", 1);
         CRomMgr store;
