@@ -19,6 +19,7 @@ test -f "$stage/include/romstore/RomMgr.h"
 test -f "$stage/include/romstore/romstore.h"
 test -f "$stage/share/doc/romstore/LICENSE"
 test -f "$stage/lib/udev/rules.d/60-romstore.rules"
+for page in man1/romsim.1 man3/romstore.3 man8/romctl.8; do test -f "$stage/share/man/$page"; done
 # The pkg-config file names the final prefix; the sysroot points it at the staging root.
 grep -q "^libdir=$prefix/" "$libdir/pkgconfig/romstore.pc"
 
