@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "AllocationCounter.h"
 
 #include <link.h>

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Counts the heap allocations of the benchmark program by interposing malloc, calloc, realloc and
 // operator new, and tells apart those that the store's own code asks for: the simulator allocates
 // as well (its descriptor table, its operation log), and those are not the store's.

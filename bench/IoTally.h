@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // What calls on a simulated node cost in flash I/O, counted from the simulator's operation log.
 #pragma once
 

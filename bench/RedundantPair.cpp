@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "RedundantPair.h"
 
 #include <fcntl.h>

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The common simple way to keep one record on NOR flash, as bootloader environments do: two sectors,
 // one of them active. An update erases the inactive sector, programs the record there behind a
 // header that carries a sequence number and the record's checksum, and so makes that sector the

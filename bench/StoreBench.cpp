@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Speed, flash I/O and wear of the store on the NOR flash simulator. Google Benchmark times each
 // operation; what one call costs (calls on the node, bytes read and programmed, sectors erased, the
 // store's heap allocations, and the time that real flash would take) is counted in a pass of its own

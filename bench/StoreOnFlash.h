@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The store over one simulated node: the node of one row of the device table, erased and in memory,
 // and a manager over the whole table, which touches no node until it is used.
 #pragma once

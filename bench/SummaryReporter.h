@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Google Benchmark's console report, followed by three tables drawn from its runs: what each store
 // operation costs per call beside the time that real flash would take for it, the throughput of the
 // checksum and of the blank-sector probe, and the wear of many writes to one area.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The instructions that each call of the benchmark table executes, for the target's processor. Built
 // for the target and run under `qemu-ppc-static -d in_asm,exec,nochain`, which logs every block of
 // guest code it translates and every time it runs one; TraceCost.cpp counts them. The program makes

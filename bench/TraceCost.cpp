@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Counts the instructions of each call that TargetCost.cpp made, from qemu-user's log of the blocks it
 // translated and ran (read on standard input) and the layout file that the program wrote, and prints
 // them beside the call's modelled flash time. A host program: the log is the target's.

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The romstore developers
+# SPDX-License-Identifier: MIT
+
 # Cross-compiling for the target, 32-bit big-endian PowerPC Linux, with a GCC cross toolchain whose
 # programs are named powerpc-linux-gnu-* and are on PATH (Debian: g++-powerpc-linux-gnu):
 #

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // A host application's use of the store: write a record, read it back, look at the result codes.
 #include <stdio.h>
 #include <string.h>

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Fills the first two areas of each node with fuzzer bytes and runs a fuzzer-chosen sequence of
 // operations with fuzzer-chosen arguments and faults. Whatever the flash holds, the store must not
 // crash, must not program or erase outside the areas it was asked about, must not read more than it

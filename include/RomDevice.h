@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // One MTD character node holding a run of equally sized areas, one record per area.
 //
 // On flash an area is a row of blocks; each block is an 8-byte header (status word, checksum word,
@@ -7,6 +10,7 @@
 #pragma once
 
 #include "RomExport.h"
+#include "romstore.h"
 
 struct BlockHeader {
     unsigned int uiStatus;
@@ -43,8 +47,13 @@ public:
     int CheckCurrentBlock(int* found, int area, int block);
 
     int SetData(int area, unsigned char* data, int length, bool bOpen);
+    // SetData with the node opened here, unless the current block already holds what it would write:
+    // then RET_UNCHANGED (1), and nothing programmed or erased.
+    int SetDataIfChanged(int area, unsigned char* data, int length);
     int GetData(int area, unsigned char* data, int length);
     int GetData(int area, int block, unsigned char* data, int length);
+    // Reads the area's blocks and sectors as a read would judge them, and changes nothing.
+    int CheckHealth(int area, romstore_health* pHealth);
 
     static int HEADER_SIZE;
 
@@ -69,12 +78,14 @@ private:
     // always have been (a header read presets its buffer against it); at its offset or not at all; or
     // where the previous read ended, for a region read in pieces.
     enum ReadStart { kReadAnyway, kReadIfPositioned, kReadOn };
+    enum SectorState { kSectorErased, kSectorWritten, kSectorUnreadable };
 
     int SectorsPerArea() const;
     int BlocksPerArea() const;
     int AreaOffset(int area) const;
     int BlockOffset(int area, int block) const;
     bool IsRecordLengthValid(int area, unsigned char* data, int length) const;
+    int OpenAtCurrent(const char* pszCaller, int area, unsigned char* data, int length, int* pCurrent);
     FlashAccess ReadAt(int offset, unsigned char* pBuffer, int length, ReadStart start = kReadAnyway);
     FlashAccess ProgramAt(int offset, const unsigned char* pData, int length);
     FlashAccess EraseAt(int offset, int length);
@@ -83,11 +94,16 @@ private:
     bool StatusReadsBack(int offset, unsigned int uiStatus);
     bool WriteFormatMarker(int area);
     bool IsFormatTrusted(const char* pszCaller, int area);
-    BlockTrust VerifyBlock(int area, int block, const BlockHeader& header);
+    SectorState ProbeSector(const char* pszCaller, int area, int sector, ReadStart start);
+    BlockTrust VerifyBlock(int area, int block, const BlockHeader& header, int* pLength = nullptr);
     int FindCurrentBlock(int* found, int area, bool bReplaceUntrusted);
+    bool BlockHolds(int area, int block, unsigned int uiCrc, const unsigned char* data, int length,
+                    unsigned char* pScratch);
     bool WriteAttempt(int area, int block, unsigned char* data, int length, unsigned char* pScratch);
     int EraseSectorTries(const char* pszCaller, int area, int sector, int iMovedTo);
     bool MakeRoom(int area, int iCurrentSector);
     void CleanNextSector(const char* pszCaller, int area, int block);
     int ReadRecord(int area, int block, unsigned char* data, int length);
+    void ScanBlocks(int area, romstore_health* pHealth);
+    void ScanSectors(int area, romstore_health* pHealth);
 };

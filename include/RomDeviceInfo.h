@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The compiled-in storage layout: one row per MTD node, ended by a row whose iAreaNum is 0 or less.
 #pragma once
 

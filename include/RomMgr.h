@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The store's entry point: one manager over every node of the device table, areas numbered globally.
 #pragma once
 
@@ -21,6 +24,11 @@ public:
     int GetData(int area, int block, unsigned char* data, int length);
     int GetData(int area, unsigned char* data, int length);
     int SetData(int area, unsigned char* data, int length, bool bOpen);
+    // What the area holds and what is wrong with it, read without changing anything (romstore.h).
+    int CheckHealth(int area, romstore_health* pHealth);
+    // SetData, unless the area's current block already holds what the write would store: then nothing
+    // is programmed or erased, and the result is 1.
+    int SetDataIfChanged(int area, unsigned char* data, int length);
 
     // Bit k of a mask stands for global area k + 1; the result has a bit set for each selected area
     // that failed. Both ride out a busy node, for up to 10 seconds per area.

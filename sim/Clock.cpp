@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The virtual clock: time() and nanosleep() for the whole process, read from the real clock unless a
 // VirtualClock lives.
 #include "NorSim.h"

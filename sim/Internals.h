@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The simulator's insides: the bytes of a node, the node with its faults and its log, and the
 // process-wide registry of nodes and descriptors that the interposed calls reach. The registry's one
 // lock guards all of it.
@@ -176,7 +179,7 @@ private:
 };
 
 // The process-wide set of nodes and of the descriptors open on them. Created on first use, with the
-// nodes, busy nodes and power cut that the environment names.
+// nodes, busy nodes, power cut and clock that the environment names.
 class Registry {
 public:
     static Registry& instance();
@@ -218,9 +221,15 @@ private:
     // completed, zeroed, mixed or almost; default untouched) say what the cut leaves. An almost-erased
     // range takes one stray bit in all.
     void armCutFromEnvironment();
-    // NORSIM_BUSY=PATH[,PATH...] makes every open of these nodes fail with EBUSY, as when another
-    // process holds them, for a program that cannot call Node::setBusy.
+    // NORSIM_BUSY=PATH[:OPENS][,...] makes every open of these nodes (or only the first OPENS) fail
+    // with EBUSY, as when another process holds them, for a program that cannot call Node::setBusy.
     void markBusyFromEnvironment();
+    // NORSIM_WORN=PATH:OFFSET[,PATH:OFFSET...] makes every erase of the node whose range holds OFFSET
+    // fail with EIO, as Node::wearOut does, for a program run on a worn sector.
+    void markWornFromEnvironment();
+    // NORSIM_CLOCK=virtual puts the program on a VirtualClock from its start, so that its pauses take
+    // no time.
+    void startClockFromEnvironment();
     Node::Impl* insert(std::shared_ptr<Node::Impl> node);
     template <typename Call>
     std::optional<std::int64_t> onDescriptor(int fd, Call call);
@@ -229,6 +238,7 @@ private:
     Power m_power;
     std::map<std::string, std::shared_ptr<Node::Impl>, std::less<>> m_nodes;
     std::unordered_map<int, Descriptor> m_descriptors;
+    std::optional<VirtualClock> m_clock;
 };
 
 }  // namespace norsim

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The libc entry points, in every spelling that glibc's headers turn the calls into for large-file,
 // fortified and 64-bit-time builds, and libc's own definitions behind them. This file is itself built
 // without those renames, so that each definition keeps its own name.

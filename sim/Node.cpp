@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // One simulated node: the NOR rules, the injected faults, the power cut and the log, and the handle
 // that tests hold. Callers of Node::Impl hold the registry's lock.
 #include "Internals.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Simulated NOR flash behind the libc calls that the store makes.
 //
 // The simulator interposes open/close/read/write/lseek/ioctl (every glibc spelling of them). Calls on

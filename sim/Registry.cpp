@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The registry of nodes and descriptors, the environment that fills it in a preloaded program, and
 // the Flash that tests hold.
 #include "Internals.h"
@@ -71,6 +74,8 @@ Registry& Registry::instance() {
         created->addNodesFromEnvironment();
         created->armCutFromEnvironment();
         created->markBusyFromEnvironment();
+        created->markWornFromEnvironment();
+        created->startClockFromEnvironment();
         return created;
     }();
     return *registry;
@@ -125,16 +130,46 @@ void Registry::armCutFromEnvironment() {
 void Registry::markBusyFromEnvironment() {
     const char* const busy = std::getenv("NORSIM_BUSY");
     if (busy == nullptr) return;
-    for (const std::string_view path : split(busy, ',', std::string_view::npos)) {
-        if (path.empty()) continue;
-        const auto found = m_nodes.find(path);
-        if (found == m_nodes.end()) {
-            std::fprintf(stderr, "norsim: ignoring NORSIM_BUSY entry \"%.*s\": no simulated node has this path\n",
-                         static_cast<int>(path.size()), path.data());
+    for (const std::string_view entry : split(busy, ',', std::string_view::npos)) {
+        if (entry.empty()) continue;
+        const std::vector<std::string_view> fields = split(entry, ':', 2);
+        const auto found = m_nodes.find(fields[0]);
+        const std::optional<std::uint32_t> opens = fields.size() == 2 ? parseSize(fields[1]) : 0u;
+        const bool counted = opens && *opens <= INT32_MAX;
+        if (found == m_nodes.end() || !counted) {
+            std::fprintf(stderr, "norsim: ignoring NORSIM_BUSY entry \"%.*s\": %s\n", static_cast<int>(entry.size()),
+                         entry.data(), counted ? "no simulated node has this path" : "expected PATH[:OPENS]");
             continue;
         }
-        found->second->busy = true;
+        found->second->busy = fields.size() == 1;
+        found->second->busyOpens = static_cast<int>(*opens);
     }
+}
+
+void Registry::markWornFromEnvironment() {
+    const char* const worn = std::getenv("NORSIM_WORN");
+    if (worn == nullptr) return;
+    for (const std::string_view entry : split(worn, ',', std::string_view::npos)) {
+        if (entry.empty()) continue;
+        const std::vector<std::string_view> fields = split(entry, ':', 2);
+        const auto found = m_nodes.find(fields[0]);
+        const std::optional<std::uint32_t> offset = fields.size() == 2 ? parseSize(fields[1]) : std::nullopt;
+        if (found == m_nodes.end() || !offset || *offset >= found->second->size) {
+            std::fprintf(stderr, "norsim: ignoring NORSIM_WORN entry \"%.*s\": expected PATH:OFFSET within a simulated node\n",
+                         static_cast<int>(entry.size()), entry.data());
+            continue;
+        }
+        found->second->wornOut.push_back(*offset);
+    }
+}
+
+void Registry::startClockFromEnvironment() {
+    const char* const clock = std::getenv("NORSIM_CLOCK");
+    if (clock == nullptr) return;
+    if (std::string_view(clock) == "virtual")
+        m_clock.emplace();
+    else
+        std::fprintf(stderr, "norsim: ignoring NORSIM_CLOCK=%s: expected virtual\n", clock);
 }
 
 Node::Impl* Registry::addMemory(const std::string& path, std::uint32_t size, std::uint32_t eraseSize) {

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The nodes that the store's compiled-in device table names, as the simulator stands them in: one per
 // row, as large as the row's areas, erased in the row's sectors.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Every public operation against every kind of bad argument: its result and its one error line, no
 // open unless the call must open the node to tell, and flash and the caller's buffer as they were.
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Every system call of every operation made to fail, once or every time, or to come back short, in
 // turn. Each fault is aimed at a call by what it is, its kind, offset and length: the operation gives
 // one of its results, a read hands out only bytes of the record held, nothing outside the area is

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The on-flash format, byte for byte, on every architecture the store builds for. One fixed workload
 // runs through the manager, and the CRC-32 of each node's image must equal the value kept here: the
 // same test passes on the x86_64 workstation and on the big-endian PowerPC target, so a byte-order

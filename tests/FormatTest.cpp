@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The block format byte for byte as the store leaves it on flash, its checksum against the published
 // check value, and the blank check that the trust rule rests on.
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The manager over the device table: the rows it takes, nodes that are held, busy or missing, the bulk
 // operations over masks with their wait for a busy node (on a virtual clock), and the C functions.
 #include <fcntl.h>
@@ -179,6 +182,7 @@ TEST(CStore, EachFunctionGivesTheManagersResult) {
     EXPECT_EQ(romstore_area_range(nullptr, nullptr), ROMSTORE_FAIL);
     EXPECT_EQ(romstore_write(32, record, 9), ROMSTORE_INVALID_ARG);
     EXPECT_EQ(romstore_write(30, record, 9), ROMSTORE_OK);
+    EXPECT_EQ(romstore_write_if_changed(30, record, 9), ROMSTORE_UNCHANGED);
     EXPECT_EQ(romstore_read(30, back, 9), 9);
     EXPECT_EQ(romstore_read_block(30, 1, back + 1, 8), 8);
     EXPECT_EQ(Bytes(back, back + 9), Bytes({'b', 'b', 'a', 'u', 'd', '=', '9', '6', '0'}));

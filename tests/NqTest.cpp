@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The stand-in log facility: levels per module from NQ_LOG, one readable line per call.
 #include <gtest/gtest.h>
 #include <stdlib.h>

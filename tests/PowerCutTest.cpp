@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The power-loss promise, measured: every program and every erase of long workloads is cut in turn,
 // and cut again in the first operation after the reboot; the same workloads run on worn flash. Each
 // area must then hold the last record whose write returned, or the one being written, byte for byte,
@@ -548,4 +551,50 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
         EXPECT_GT(t.cases, 10) << model;
         EXPECT_TRUE(t.keepsRecords()) << model;
     }
+}
+
+// One bit flipped after each write of each workload but the last step: in the record, its checksum
+// word, the block below it, or the erased byte after the record. The reads are counted, not judged;
+// the health check must report every read that failed or returned an older record.
+TEST_F(PowerCut, BitFlipsAreCountedAndTheCheckReportsEveryOlderOrFailedRead) {
+    const char* const places[] = {"the current record", "its checksum word", "an older block",
+                                  "the erased byte after the record"};
+    int counts[4][6] = {};  // cases, right, failed, older record, wrong bytes as success, reported by check
+    for (const Workload& w : Workloads()) {
+        const CleanRun clean(w);
+        romtest::TableFlash flash;
+        const int device = SpanOf(w.areas.front()).device;
+        const auto block = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iBlockSize);
+        const auto sector = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iSectorSize);
+        for (std::size_t s = 0; s + 1 < w.steps.size(); ++s) {
+            if (w.steps[s].kind != Step::Write) continue;
+            std::uint32_t at = 0;  // the block that the write committed: its last program of a status word
+            for (std::size_t i = clean.firstOp[s]; i < clean.firstOp[s + 1]; ++i)
+                if (clean.ops[i].kind == OpKind::Program && clean.ops[i].length == 4 && clean.ops[i].offset % block == 0)
+                    at = clean.ops[i].offset;
+            const auto length = static_cast<std::uint32_t>(w.steps[s].record.size());
+            const std::uint32_t flips[] = {length > 0 ? at + 8 : 0, at + 7, at % sector != 0 ? at - block + 8 : 0,
+                                           length + 8 < block ? at + 8 + length : 0};
+            for (int p = 0; p < 4; ++p) {
+                if (flips[p] == 0) continue;
+                Restore(flash, w.areas, clean.areas[s + 1]);
+                flash.node(device).poke(flips[p], {static_cast<std::uint8_t>(flash.node(device).peek(flips[p], 1)[0] ^ 1)});
+                CRomMgr mgr;
+                romstore_health health{};
+                EXPECT_EQ(mgr.CheckHealth(w.steps[s].area, &health), 0);
+                Bytes read(static_cast<std::size_t>(Largest(w.steps[s].area)));
+                const int result = mgr.GetData(w.steps[s].area, read.data(), static_cast<int>(read.size()));
+                const int columns[] = {1, 2, 3, 2, 4};  // of Allowed, Failed, Older, Lost, Wrong
+                const int column = columns[clean.expected[s + 1].judge(w.steps[s].area, result, read)];
+                const bool reported = health.newer_damaged > 0 || health.state == ROMSTORE_AREA_NO_RECORD;
+                ++counts[p][0], ++counts[p][column], counts[p][5] += reported;
+                EXPECT_TRUE(reported || column == 1 || column == 4) << w.name << ", step " << s << ": " << places[p];
+            }
+        }
+    }
+    printf("\n%-34s %6s %6s %7s %7s %6s %18s\n", "bit flipped in", "cases", "right", "failed", "older", "wrong",
+           "reported by check");
+    for (int p = 0; p < 4; ++p)
+        printf("%-34s %6d %6d %7d %7d %6d %18d\n", places[p], counts[p][0], counts[p][1], counts[p][2], counts[p][3],
+               counts[p][4], counts[p][5]);
 }

@@ -1,4 +1,7 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The romstore developers
+# SPDX-License-Identifier: MIT
+
 # The store on simulated flash in ./flash: a record written and read back, the power cut in the
 # middle of the next write, the previous record read again, and the flash as the cut left it.
 # Usage: demo.sh ROMSIM ROMCTL

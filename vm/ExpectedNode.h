@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // What one node must hold after a run of writes, from the records alone: the format as the README
 // describes it, built independently of the store's own searches, to compare with a dump of the node.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The checks of the program that runs inside the virtual machine: one line per check, "ok - ..." or
 // "FAIL - ...", which the host counts, and a closing "N passed, M failed".
 #pragma once

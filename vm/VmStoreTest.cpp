@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The store on the kernel's own MTD stack: run inside the virtual machine that vm/run.sh boots, on the
 // partitions of mtdram behind /dev/mtd_backup and /dev/mtd_backup2. At the end each node's expected
 // bytes are written to DIR/NAME.img for the init script to compare with what mtd_debug reads from it.

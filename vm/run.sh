@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The romstore developers
+# SPDX-License-Identifier: MIT
+
 # Boots Debian 12's own Linux kernel under qemu (software emulation, no KVM) and runs the store on the
 # kernel's MTD stack: mtdram cut into the two nodes of the device table, vm/VmStoreTest.cpp on them,
 # and mtd_debug comparing the nodes' bytes (vm/init). Downloads and builds are kept in ROMSTORE_VM_DIR
@@ -55,14 +58,15 @@ cmake --build "$work/build" -j2 --target romstore nq romctl >/dev/null
 g++ -std=c++17 -O2 -Wall -Wextra -Werror -static -Iinclude -Isrc/rom vm/VmStoreTest.cpp vm/Tally.cpp \
     vm/ExpectedNode.cpp "$work/build/libromstore.a" "$work/build/libnq.a" -o "$work/vmstoretest"
 
-# The initramfs: busybox, the test program, romctl, the MTD modules with their dependencies in load order,
-# and mtdpart and mtd_debug with the shared libraries they need.
+# The initramfs: busybox, the test program, romctl, the script that links the nodes (as the install
+# configures it), the MTD modules with their dependencies in load order, and mtdpart and mtd_debug with
+# the shared libraries they need.
 root=$work/initramfs
 rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,modules}
 cp /bin/busybox "$root/bin/busybox"
 cp vm/init "$root/init"
 cp "$work/vmstoretest" "$root/vmstoretest"
-cp "$work/build/tools/romctl" "$root/bin/romctl"
+cp "$work/build/tools/romctl" "$work/build/tools/romstore-mtd-links" "$root/bin/"
 modprobe -d "$kdir/root" -S "$kver" --show-depends mtdram total_size=16384 erase_size=256 |
     while read -r _ module args; do
         cp "$module" "$root/modules/"

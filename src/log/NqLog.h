@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The two calls of the platform log facility (libnq.so), the only parts of it that the store uses.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Every line of the store is asked for first and formatted only when its level is enabled, so that a
 // disabled level costs one call and nothing that a line would print is evaluated for nothing.
 // A source file defines ROM_LOG_FILE (its name as the log shows it) before it includes this header.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The project's stand-in for the platform log facility. On a target the platform's libnq.so takes its
 // place, so nothing here may be relied on by the store beyond the two calls.
 //

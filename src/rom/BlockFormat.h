@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The format of a block on flash, kept here and nowhere else: the store, romctl, the tests and the VM
 // program read and build blocks through this module. Internal: neither installed nor exported.
 //

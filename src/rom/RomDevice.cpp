@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "RomDevice.h"
 
 #include <errno.h>
@@ -210,19 +213,24 @@ bool CRomDevice::IsNewDevice(int area) {
 }
 
 bool CRomDevice::IsNewSector(int area, int sector) {
+    return ProbeSector(__func__, area, sector, kReadAnyway) == kSectorErased;
+}
+
+// Reads a whole sector: erased when every byte of it reads 0xFF.
+CRomDevice::SectorState CRomDevice::ProbeSector(const char* pszCaller, int area, int sector, ReadStart start) {
     unsigned char* pSector = static_cast<unsigned char*>(malloc(m_iSectorSize));
     if (pSector == nullptr) {
-        ROM_LOG(LOGLV_ERROR, "FAIL to malloc(%s)", m_szDevName);
-        return false;
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to malloc(%s)", m_szDevName);
+        return kSectorUnreadable;
     }
-    bool bNew = false;
-    if (ReadAt(AreaOffset(area) + sector * m_iSectorSize, pSector, m_iSectorSize).iMoved != m_iSectorSize) {
-        ROM_LOG(LOGLV_ERROR, "FAIL to read Sector Data(%s)", m_szDevName);
+    SectorState state = kSectorUnreadable;
+    if (ReadAt(AreaOffset(area) + sector * m_iSectorSize, pSector, m_iSectorSize, start).iMoved != m_iSectorSize) {
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "FAIL to read Sector Data(%s)", m_szDevName);
     } else {
-        bNew = m_iSectorSize > 0 && BlockFormat::IsErased(pSector, m_iSectorSize);
+        state = m_iSectorSize > 0 && BlockFormat::IsErased(pSector, m_iSectorSize) ? kSectorErased : kSectorWritten;
     }
     free(pSector);
-    return bNew;
+    return state;
 }
 
 // A status word counts only as flash holds it: a cell worn out at 1 takes a program that some
@@ -251,7 +259,7 @@ bool CRomDevice::IsFormatTrusted(const char* pszCaller, int area) {
 
 // The trust rule is the block format's; this reads the record region for it in pieces through a
 // buffer on the stack, after one positioning.
-CRomDevice::BlockTrust CRomDevice::VerifyBlock(int area, int block, const BlockHeader& header) {
+CRomDevice::BlockTrust CRomDevice::VerifyBlock(int area, int block, const BlockHeader& header, int* pLength) {
     BlockFormat::RecordCheck check(header.uiCrc);
     unsigned char chunk[kVerifyChunk];
     const int iRegion = BlockOffset(area, block) + HEADER_SIZE;
@@ -262,7 +270,9 @@ CRomDevice::BlockTrust CRomDevice::VerifyBlock(int area, int block, const BlockH
         if (!ReadAt(iRegion + iDone, chunk, iChunk, start).Done(iChunk)) return kBlockUnreadable;
         check.Add(chunk, iChunk);
     }
-    return check.Trusted() ? kBlockTrusted : kBlockUntrusted;
+    const int iRecord = check.RecordLength();
+    if (pLength != nullptr) *pLength = iRecord;
+    return iRecord >= 0 ? kBlockTrusted : kBlockUntrusted;
 }
 
 int CRomDevice::SearchCurrentBlock(int* found, int area) { return FindCurrentBlock(found, area, false); }
@@ -388,6 +398,19 @@ bool CRomDevice::IsRecordLengthValid(int area, unsigned char* data, int length) 
            length <= m_iBlockSize - HEADER_SIZE;
 }
 
+// True when the block holds, from its checksum word on, what a completed write of the record leaves:
+// the checksum word uiCrc, the record, and nothing but erased bytes after it. The record is compared
+// with the caller's, whose checksum the word holds: the same test as checksumming it again, at a
+// fraction of the cost. pScratch takes the m_iBlockSize - kCrcOffset bytes read.
+bool CRomDevice::BlockHolds(int area, int block, unsigned int uiCrc, const unsigned char* data, int length,
+                            unsigned char* pScratch) {
+    const int iRead = m_iBlockSize - BlockFormat::kCrcOffset;
+    const unsigned char* const pRecord = pScratch + BlockFormat::kWordSize;
+    return ReadAt(BlockOffset(area, block) + BlockFormat::kCrcOffset, pScratch, iRead).Done(iRead) &&
+           BlockFormat::DecodeWord(pScratch) == uiCrc && memcmp(pRecord, data, length) == 0 &&
+           BlockFormat::IsErased(pRecord + length, m_iBlockSize - HEADER_SIZE - length);
+}
+
 // One attempt to store the record in free block `block`: the checksum word first, the record next,
 // and the status word last, after the record has been read back and verified. Until the status word
 // is programmed the block is neither free nor committed, so the previous record stays current. Every
@@ -419,15 +442,8 @@ bool CRomDevice::WriteAttempt(int area, int block, unsigned char* data, int leng
     // The checksum word is read back with the record and the rest of the block, so that the store
     // commits only a block that later reads trust: the record under its checksum, then nothing but
     // erased bytes. A free header does not make a free block: an erase cut just before its end leaves
-    // stray 0 bits behind erased headers. A read-back that does not deliver the whole block fails. The
-    // record read back is compared with the caller's, whose checksum the word holds: the same test as
-    // checksumming it again, at a fraction of the cost.
-    const int iReadBack = m_iBlockSize - BlockFormat::kCrcOffset;
-    const unsigned char* const pRecord = pScratch + BlockFormat::kWordSize;
-    const bool bVerified = ReadAt(iBlock + BlockFormat::kCrcOffset, pScratch, iReadBack).Done(iReadBack) &&
-                           BlockFormat::DecodeWord(pScratch) == uiCrc &&
-                           memcmp(pRecord, data, length) == 0 &&
-                           BlockFormat::IsErased(pRecord + length, m_iBlockSize - HEADER_SIZE - length);
+    // stray 0 bits behind erased headers. A read-back that does not deliver the whole block fails.
+    const bool bVerified = BlockHolds(area, block, uiCrc, data, length, pScratch);
     if (bVerified)
         ROM_LOG_FROM(pszCaller, LOGLV_DEBUG, "Success to Verify Data(%s)", m_szDevName);
     else
@@ -559,6 +575,39 @@ int CRomDevice::SetData(int area, unsigned char* data, int length, bool bOpen) {
     return RET_OK;
 }
 
+// The start of a read of the current record, and of a write that compares with it: the arguments
+// checked, the node opened and the current block searched for as a read searches. The node stays open
+// only when the result is RET_OK.
+int CRomDevice::OpenAtCurrent(const char* pszCaller, int area, unsigned char* data, int length, int* pCurrent) {
+    if (!IsRecordLengthValid(area, data, length)) {
+        ROM_LOG_FROM(pszCaller, LOGLV_ERROR, "Invalid argument(%d, %d, %s)", area, length, m_szDevName);
+        return RET_INVALID_ARG;
+    }
+    int iOpen = DeviceOpen();
+    if (iOpen == RET_OK) SearchCurrentBlock(pCurrent, area);
+    return iOpen;
+}
+
+// The comparison and the write share one open, and so the node's lock: no other writer comes between
+// them. Unchanged, the call programs and erases nothing, not even the clean-up of the next sector.
+int CRomDevice::SetDataIfChanged(int area, unsigned char* data, int length) {
+    int iCurrent = -1;
+    int iOpen = OpenAtCurrent(__func__, area, data, length, &iCurrent);
+    if (iOpen != RET_OK) return iOpen;
+    // A block that cannot be read, or no memory to read it into, counts as changed: the write decides.
+    unsigned char* pScratch = static_cast<unsigned char*>(malloc(m_iBlockSize - BlockFormat::kCrcOffset));
+    const bool bUnchanged = iCurrent >= 0 && pScratch != nullptr &&
+                            BlockHolds(area, iCurrent, BlockFormat::ChecksumWord(data, length), data, length, pScratch);
+    free(pScratch);
+    int iResult = RET_UNCHANGED;
+    if (bUnchanged)
+        ROM_LOG(LOGLV_INFO, "Skip unchanged SetData(A:%d,B:%d)", area, iCurrent);
+    else
+        iResult = SetData(area, data, length, false);
+    DeviceClose();
+    return iResult;
+}
+
 // Steps shared by both reads once the block is known: the record straight into the caller's buffer,
 // then, after a complete read, the clean-up of the following sector. Closes the node.
 int CRomDevice::ReadRecord(int area, int block, unsigned char* data, int length) {
@@ -577,15 +626,9 @@ int CRomDevice::ReadRecord(int area, int block, unsigned char* data, int length)
 }
 
 int CRomDevice::GetData(int area, unsigned char* data, int length) {
-    if (!IsRecordLengthValid(area, data, length)) {
-        ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %d, %s)", area, length, m_szDevName);
-        return RET_INVALID_ARG;
-    }
-    int iOpen = DeviceOpen();
-    if (iOpen != RET_OK) return iOpen;
-
     int iCurrent = -1;
-    SearchCurrentBlock(&iCurrent, area);
+    int iOpen = OpenAtCurrent(__func__, area, data, length, &iCurrent);
+    if (iOpen != RET_OK) return iOpen;
     if (iCurrent < 0) {
         DeviceClose();
         ROM_LOG(LOGLV_ERROR, "FAIL to find Current Blcok(%d,%s)", area, m_szDevName);
@@ -615,4 +658,74 @@ int CRomDevice::GetData(int area, int block, unsigned char* data, int length) {
         return RET_BAD_BLOCK;
     }
     return ReadRecord(area, block, data, length);
+}
+
+int CRomDevice::CheckHealth(int area, romstore_health* pHealth) {
+    if (area < m_iStartArea || area > m_iEndArea || pHealth == nullptr) {
+        ROM_LOG(LOGLV_ERROR, "Invalid argument(%d, %s)", area, m_szDevName);
+        return RET_INVALID_ARG;
+    }
+    int iOpen = DeviceOpen();
+    if (iOpen != RET_OK) return iOpen;
+    ScanBlocks(area, pHealth);
+    ScanSectors(area, pHealth);
+    DeviceClose();
+    return RET_OK;
+}
+
+// The blocks from the highest down, judged as a read judges them: the first committed block that
+// verifies is the current one, unless a header or record region above it could not be read, which may
+// hide a newer record and so fails a read.
+void CRomDevice::ScanBlocks(int area, romstore_health* pHealth) {
+    romstore_health& h = *pHealth;
+    h = romstore_health{ROMSTORE_AREA_BLANK, -1, -1, 0, -1, 0, 0, 0, 0, -1, 0};
+    int iTop = -1;
+    bool bHidden = false;
+    bool bMarker = false;
+    for (int b = BlocksPerArea() - 1; b >= 0; --b) {
+        BlockHeader header;
+        const bool bRead = ReadHeader("CheckHealth", BlockOffset(area, b), &header, BlockFormat::kErasedWord);
+        const BlockFormat::BlockState state = BlockFormat::StateOf(header);
+        if (bRead && state == BlockFormat::kBlockFree) continue;
+        h.state = ROMSTORE_AREA_NO_RECORD;
+        if (bRead && state != BlockFormat::kBlockCommitted) {
+            h.rejected += state == BlockFormat::kBlockRejected;
+            h.unfinished += state == BlockFormat::kBlockWritten;
+            h.other += state == BlockFormat::kBlockOther;
+            continue;
+        }
+        int iLength = -1;
+        const BlockTrust trust = bRead ? VerifyBlock(area, b, header, &iLength) : kBlockUnreadable;
+        if (trust == kBlockUnreadable) {
+            h.unreadable = 1;
+            bHidden = bHidden || iTop < 0;
+        } else if (trust == kBlockUntrusted) {
+            if (iTop >= 0) ++h.older_damaged;
+            else if (h.newer_damaged++ == 0) h.newest_damaged = b;
+        } else if (iTop < 0) {
+            iTop = b;
+            h.record_length = iLength;
+            bMarker = BlockFormat::IsFormatMarker(header);
+        }
+    }
+    if (iTop < 0 || bHidden) {
+        h.record_length = -1;
+        return;
+    }
+    h.current_block = iTop;
+    h.state = bMarker ? ROMSTORE_AREA_FORMATTED : ROMSTORE_AREA_RECORD;
+}
+
+// Once a write or a read has cleaned up, only the sector of the current block holds anything; a blank
+// area holds nothing at all.
+void CRomDevice::ScanSectors(int area, romstore_health* pHealth) {
+    const bool bBlank = pHealth->state == ROMSTORE_AREA_BLANK;
+    if (pHealth->current_block < 0 && !bBlank) return;
+    const int iHome = bBlank ? -1 : BlockToSector(pHealth->current_block);
+    for (int s = 0; s < SectorsPerArea(); ++s) {
+        if (s == iHome) continue;
+        const SectorState state = ProbeSector("CheckHealth", area, s, kReadIfPositioned);
+        if (state == kSectorUnreadable) pHealth->unreadable = 1;
+        if (state == kSectorWritten && pHealth->stale_sector < 0) pHealth->stale_sector = s;
+    }
 }

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "RomMgr.h"
 
 #include <stdint.h>
@@ -88,6 +91,18 @@ int CRomMgr::SetData(int area, unsigned char* data, int length, bool bOpen) {
     int iLocal = 0;
     CRomDevice* pDevice = LocateArea(*this, __func__, area, &iLocal);
     return pDevice != nullptr ? pDevice->SetData(iLocal, data, length, bOpen) : RET_INVALID_ARG;
+}
+
+int CRomMgr::CheckHealth(int area, romstore_health* pHealth) {
+    int iLocal = 0;
+    CRomDevice* pDevice = LocateArea(*this, __func__, area, &iLocal);
+    return pDevice != nullptr ? pDevice->CheckHealth(iLocal, pHealth) : RET_INVALID_ARG;
+}
+
+int CRomMgr::SetDataIfChanged(int area, unsigned char* data, int length) {
+    int iLocal = 0;
+    CRomDevice* pDevice = LocateArea(*this, __func__, area, &iLocal);
+    return pDevice != nullptr ? pDevice->SetDataIfChanged(iLocal, data, length) : RET_INVALID_ARG;
 }
 
 namespace {

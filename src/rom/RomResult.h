@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Result codes of the store. The interface returns them as plain ints; callers compare with values.
 #pragma once
 
@@ -7,4 +10,5 @@ enum {
     RET_BUSY = -2,
     RET_INVALID_ARG = -3,
     RET_BAD_BLOCK = -4,
+    RET_UNCHANGED = 1,  // SetDataIfChanged: the current record holds these bytes; nothing was written
 };

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The C functions of romstore.h: each runs one CRomMgr call on a manager of its own.
 #include "romstore.h"
 
@@ -9,7 +12,8 @@
 static_assert(static_cast<int>(ROMSTORE_OK) == RET_OK && static_cast<int>(ROMSTORE_FAIL) == RET_FAIL &&
                   static_cast<int>(ROMSTORE_BUSY) == RET_BUSY &&
                   static_cast<int>(ROMSTORE_INVALID_ARG) == RET_INVALID_ARG &&
-                  static_cast<int>(ROMSTORE_BAD_BLOCK) == RET_BAD_BLOCK,
+                  static_cast<int>(ROMSTORE_BAD_BLOCK) == RET_BAD_BLOCK &&
+                  static_cast<int>(ROMSTORE_UNCHANGED) == RET_UNCHANGED,
               "the C results are the manager's");
 
 namespace {
@@ -39,10 +43,15 @@ int romstore_read_block(int area, int block, unsigned char* data, int length) {
     return WithStore([&](CRomMgr& store) { return store.GetData(area, block, data, length); });
 }
 
+// The store only reads the record.
 int romstore_write(int area, const unsigned char* data, int length) {
-    // The store only reads the record.
     return WithStore(
         [&](CRomMgr& store) { return store.SetData(area, const_cast<unsigned char*>(data), length, true); });
+}
+
+int romstore_write_if_changed(int area, const unsigned char* data, int length) {
+    return WithStore(
+        [&](CRomMgr& store) { return store.SetDataIfChanged(area, const_cast<unsigned char*>(data), length); });
 }
 
 int romstore_erase(int mask) {
@@ -56,5 +65,11 @@ int romstore_initialize(int mask) {
 int romstore_area_range(int* first, int* last) {
     return WithStore([&](CRomMgr& store) { return store.GetAreaRange(first, last); });
 }
+
+int romstore_check(int area, struct romstore_health* health) {
+    return WithStore([&](CRomMgr& store) { return store.CheckHealth(area, health); });
+}
+
+const char* romstore_version(void) { return ROMSTORE_VERSION; }
 
 }  // extern "C"

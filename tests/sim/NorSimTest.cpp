@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The simulator as the store's proofs rely on it. This file is compiled as fortified builds with 64-bit
 // offsets are (CMakeLists.txt), so that its calls are the renamed spellings open64, __open64_2, lseek64
 // and __read_chk; the store's own tests make the plain calls.

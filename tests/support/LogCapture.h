@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Records the store's log lines in tests. The library in the test program defines the two calls of
 // the log facility, and the dynamic linker binds the store's calls to them ahead of libnq.so.
 #pragma once

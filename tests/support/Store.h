@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The store as a host uses it: a manager over erased nodes of the table, for the life of a test or of
 // one case of a table.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Erased simulated nodes for every device row of g_RomDeviceInfoArray, for the life of a test, and
 // the small helpers that tests use to look at them.
 #pragma once

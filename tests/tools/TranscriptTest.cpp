@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // romctl and romsim as a person runs them, installed into the DESTDIR stage: each transcript
 // tests/tools/NAME.t is a shell session in a scratch directory of its own, with the stage's bin/ first
 // in PATH and $STAGE and $HOST_EXAMPLE set. It is a row of commands, each followed by what it prints:
@@ -60,6 +63,8 @@ void RunTranscript(const std::string& name) {
 
 TEST(RomctlTest, Transcript) { RunTranscript("romctl"); }
 TEST(RomctlTest, LoadAndSave) { RunTranscript("factory"); }
+TEST(RomctlTest, Check) { RunTranscript("check"); }
 TEST(RomsimTest, Transcript) { RunTranscript("romsim"); }
+TEST(MtdLinksTest, Transcript) { RunTranscript("links"); }
 
 }  // namespace

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // load checks every line of a manifest before it writes anything: here, with no node to write to.
 $ printf good > good.bin && mkdir folder && head -c 65529 /dev/zero > huge.bin && printf '1 good.bin\n2 folder\n' > folder.m
 $ printf '1 good.bin\n# again\n0x1 good.bin\n' > again; printf '1 good.bin\n2 good.bin # note\n' > note
@@ -15,7 +18,8 @@ romctl: both:2: write area 31: busy (-2): another holder has /dev/mtd_backup2 op
 good
 // A factory image: relative files lie beside the manifest, absolute ones anywhere. save reads it back
 // byte for byte, but for the record of two lengths, whose 7 bytes make the same block; it changes
-// nothing, and its manifest loads into the same images.
+// nothing, and its manifest loads into the same images. Loaded again with --if-changed, the manifest
+// makes no flash operation at all.
 $ mkdir -p factory/records && printf 'baud=115200' > factory/settings.bin && printf 'ab\377\377\377' > factory/records/two.bin
 $ : > factory/empty.bin && printf 'tail \211L\377' > factory/two-lengths.bin && printf 'key\377' > key.bin
 $ printf '# factory\n0x1f %s\n\n  1   settings.bin\n2 records/two.bin\n  # none in 4\n3 empty.bin\n6 two-lengths.bin\n' \
@@ -23,6 +27,7 @@ $   "$PWD/key.bin" > factory/factory.manifest && romsim --dir out -- romctl load
 $ md5sum out/* > sums && romsim --dir out -- romctl save dump && md5sum -c --quiet sums && grep -v ': no record$' dump/romstore.manifest
 $ printf 'tail \211L' | cmp - dump/area-06.bin && romsim --dir copy -- romctl load dump/romstore.manifest
 $ cmp out/mtd_backup.img copy/mtd_backup.img && cmp out/mtd_backup2.img copy/mtd_backup2.img
+$ romsim --dir out --cut-after 1 -- romctl load --if-changed factory/factory.manifest
 # The current record of each area, saved by romctl save; romctl load writes them back.
 1 area-01.bin
 2 area-02.bin
@@ -31,6 +36,7 @@ $ cmp out/mtd_backup.img copy/mtd_backup.img && cmp out/mtd_backup2.img copy/mtd
 31 area-31.bin
 ! romsim: new erased flash images: out/mtd_backup.img, out/mtd_backup2.img
 ! romsim: new erased flash images: copy/mtd_backup.img, copy/mtd_backup2.img
+! romsim: no power cut: romctl made fewer than 1 flash programs and erases
 // An area formatted only holds no record, nor one whose committed blocks do not verify: area 4 holds
 // a block with the checksum word of "four" and another record. The new save replaces the manifest.
 $ romsim --dir out -- romctl read 5 && printf '\0\0\0\0\0\0\210\4fouX' | dd of=out/mtd_backup.img bs=1 seek=$((0x182000)) conv=notrunc status=none

@@ -1,12 +1,19 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 $ romctl range && romctl --help > help && romctl -h | cmp - help && romctl help | cmp - help && head -n 1 help
+$ romctl --version > version && romctl -V | cmp - version && cat version && romsim --version
 $ try romctl; try romctl frob; try romctl read 32; try romctl read -1; try romctl erase 1 x
 $ try romctl read 1 --block; try romctl read 1 --block 64; try romctl read 1 --length -1; try romctl write 1 --hex
 $ try romctl write; try romctl erase; try romctl erase --mask 0; try romctl init --mask 0x80000000
 $ try romctl read 1 --length 8185; head -c 8185 /dev/zero | try romctl write 1
+$ try romctl read 1 -q; try romctl --hex=1 read 1; try romctl read 1 -l; try romctl --h range
 // Without the nodes: the failures name the node that cannot be opened.
 $ try romctl write 1 missing.bin; try romctl read 1; printf x | try romctl write 31; try romctl erase 1 31
 1 31
-usage: romctl [--verbose] COMMAND [ARGS]
+usage: romctl [OPTION...] COMMAND [ARGS]
+romctl (romstore) 1.0.0
+romsim (romstore) 1.0.0
 2 romctl: no command given; see romctl --help
 2 romctl: unknown command "frob"; see romctl --help
 2 romctl: area 32 is out of range 1..31
@@ -16,12 +23,16 @@ usage: romctl [--verbose] COMMAND [ARGS]
 2 romctl: block 64 is out of range 0..63 of area 1
 2 romctl: --length must be a number from 0 to 2147483647, not "-1"
 2 romctl: write does not take --hex
-2 romctl: usage: romctl write AREA [FILE|-]
+2 romctl: usage: romctl write AREA [FILE|-] [--if-changed]
 2 romctl: usage: romctl erase AREA... | --all | --mask M
 2 romctl: --mask 0 selects no area (bit k of M is area k + 1)
 2 romctl: --mask must be a number from 0 to 2147483647, not "0x80000000"
 2 romctl: --length 8185 is longer than area 1's largest record of 8184 bytes
 2 romctl: a record of 8185 bytes is longer than area 1's largest record of 8184 bytes; nothing was written
+2 romctl: unknown option -q
+2 romctl: option --hex takes no value
+2 romctl: option -l needs a value
+2 romctl: ambiguous option --h
 1 romctl: cannot open missing.bin: No such file or directory
 1 romctl: read area 1: failed (-1): cannot open /dev/mtd_backup: No such file or directory
 1 romctl: write area 31: failed (-1): cannot open /dev/mtd_backup2: No such file or directory
@@ -36,6 +47,13 @@ version 1
 $ try romsim -- romctl read 1 --block 2; printf '' | romsim -- romctl write 2 && romsim -- romctl read 2 --hex
 1 romctl: read area 1 block 2: bad block (-4): the block is not committed or its record does not verify; romctl inspect 1 shows the blocks
 00000000
+// Options in any of their forms and places; after "--" every word is an operand, "-" standard input.
+$ romsim -- romctl read 1 --length=4 && romsim -- romctl -l3 read 1 && romsim -- romctl --out=two -xl2 read 1 && cat two
+$ printf dash > -x && romsim -- romctl write 4 -- -x && printf in | romsim -- romctl -- write 5 - && romsim -- romctl read 4
+$ romsim -- romctl read 5 && echo
+versver00000000  76 65                                             |ve|
+00000002
+dashin
 // A record reads back at its own length, 0xFF bytes at its end included.
 $ { head -c 65520 /dev/zero | tr '\0' L; printf '\377\377\377\377\377\377\377\377'; } | romsim -- romctl write 31 && romsim -- romctl read 31 --hex
 00000000  4c 4c 4c 4c 4c 4c 4c 4c  4c 4c 4c 4c 4c 4c 4c 4c  |LLLLLLLLLLLLLLLL|
@@ -47,6 +65,36 @@ $ romsim -- romctl --verbose read 1 2>&1 >/dev/null | grep -m 1 -o 'Success open
 3 romctl: write area 1: busy (-2): another holder has /dev/mtd_backup open; nothing was done, try again later
 3 romctl: cannot open /dev/mtd_backup: Device or resource busy
 Success open device(/dev/mtd_backup)
+// --wait tries a busy node again every 100 ms (on the simulator's virtual clock here): ten times in a
+// second. erase and init wait 10 s by default and leave an area whose node stays busy as it was; they
+// leave a node locked by another process (flock) to it, and do the rest.
+$ b() { n=$1; shift; try env NORSIM_CLOCK=virtual NORSIM_BUSY=/dev/mtd_backup$n romsim -- romctl "$@"; }
+$ b :10 read 1 -w1; b :11 --wait=1 read 1; b :100 init 2; b :101 erase 2; romsim -- romctl read 2 | wc -c
+$ try flock flash/mtd_backup.img romsim -- romctl erase --wait=0 1 31; romsim -- romctl read 31 | wc -c
+$ romsim -- romctl read 1 && echo
+0 version 1
+3 romctl: read area 1: busy (-2): another holder has /dev/mtd_backup open; nothing was done, try again later (waited 1 s)
+0 
+3 romctl: erase failed in areas 2: another holder has /dev/mtd_backup open; try again later (waited 10 s)
+8184
+3 romctl: erase failed in areas 1: another holder has /dev/mtd_backup open; try again later
+0
+version 1
+// --if-changed writes nothing, not one flash operation for a cut to fall on, when the current block
+// holds what the write would store. It writes a record that differs only in its length or in a 0xFF
+// byte at its end, and a first record of no bytes over the format marker. A node busy for a while is
+// compared once it is free.
+$ printf abc > abc && romsim -- romctl write 5 abc && romsim --cut-after 1 -- romctl --verbose write 5 abc --if-changed 2>&1 | grep '^rom'
+$ NORSIM_CLOCK=virtual NORSIM_BUSY=/dev/mtd_backup:10 romsim --cut-after 1 -- romctl -vw1 write 5 abc --if-changed 2>&1 | grep '^rom'
+$ for new in ab 'ab\377'; do printf "$new" | romsim -- romctl write --if-changed 5 && romsim -- romctl read 5 | od -An -tx1; done
+$ printf '' | romsim -- romctl write --if-changed 6 && romsim -- romctl inspect 6 | sed -n 4p
+romctl: area 5 holds these 3 bytes already; nothing was written
+romsim: no power cut: romctl made fewer than 1 flash programs and erases
+romctl: area 5 holds these 3 bytes already; nothing was written
+romsim: no power cut: romctl made fewer than 1 flash programs and erases
+ 61 62
+ 61 62 ff
+  current block: 1
 // erase and init change the areas they name and no other; init stores zeros as long as the area takes.
 $ for a in 1 2 3 31; do printf "record $a" | romsim -- romctl write $a; done; romsim -- romctl erase 2
 $ romsim -- romctl inspect 2 | tail -n 1 && romsim -- romctl read 1 && romsim -- romctl read 3 && echo
@@ -93,6 +141,7 @@ area 1: /dev/mtd_backup at 0x0, 2 sectors of 32 blocks of 8192 bytes
       1  9
       5  does not verify
 version 1
+! romctl: warning: read area 1: the record of block 1 is older than block 5, whose record does not verify; romctl check 1 tells more
 // info fails with a line for each way in which a node does not fit.
 $ LD_PRELOAD=$(find "$STAGE" -name libnorsim.so) NORSIM_NODES=/dev/mtd_backup:0xE00000:0x80000:short.img romctl info
 /dev/mtd_backup

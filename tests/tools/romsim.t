@@ -1,7 +1,10 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // romsim refuses a wrong command line before it makes any image.
 $ try romsim --help | head -n 1; try romsim; try romsim --cut-after 0 -- true; try romsim --cut-after 1 --cut-erase half -- true
 $ try romsim --cut-bytes 3 -- true; try romsim --wear -- true; try romsim --speed 9 -- true; try romsim --dir no/flash -- true
-$ try romsim --wear | sed "s|$PWD/||"; ls
+$ try romsim --wear | sed "s|$PWD/||"; try romsim -d; try romsim --cut=1 -- true; ls
 0 usage: romsim [--dir DIR] [--cut-after N [--cut-bytes J] [--cut-erase STATE]] -- COMMAND [ARGS...]
 125 romsim: no command given; see romsim --help
 125 romsim: --cut-after counts flash operations from 1
@@ -11,8 +14,10 @@ $ try romsim --wear | sed "s|$PWD/||"; ls
 125 romsim: unknown option --speed
 125 romsim: cannot create the directory no/flash: its parent does not exist
 125 romsim: flash/mtd_backup.img does not exist: no program has used this flash yet
+125 romsim: option -d needs a value
+125 romsim: ambiguous option --cut
 // Images as large as their nodes, made erased where they are missing.
-$ romsim --dir elsewhere -- true && rm elsewhere/mtd_backup2.img && romsim --dir elsewhere -- true && romsim --dir elsewhere -- true
+$ romsim -d elsewhere -- true && rm elsewhere/mtd_backup2.img && romsim --dir=elsewhere -- true && romsim --dir elsewhere -- true
 $ od -Ax -tx1 elsewhere/mtd_backup.img elsewhere/mtd_backup2.img && test ! -e flash
 000000 ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff
 *

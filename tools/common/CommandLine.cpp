@@ -1,42 +1,99 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "CommandLine.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
+#include <cctype>
 #include <iostream>
 #include <stdexcept>
 #include <system_error>
 
+#include <getopt.h>
+
+#include "romstore.h"
+
+namespace {
+
+// getopt_long returns a long option as its index in the table plus this, past every character that a
+// short option can be, so that options without a letter have a code of their own.
+constexpr int kLongCode = 256;
+
+bool IsNegativeNumber(const char* word) {
+    return word[0] == '-' && std::isdigit(static_cast<unsigned char>(word[1])) != 0;
+}
+
+}  // namespace
+
 CommandLine::CommandLine(int argc, char** argv, const std::vector<Option>& known) {
-    bool bOptionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        // "-h" is the one short option: most tools take it for the help.
-        const std::string word = !bOptionsEnded && std::strcmp(argv[i], "-h") == 0 ? "--help" : argv[i];
-        if (bOptionsEnded || word == "-" || word.compare(0, 2, "--") != 0) {
-            m_operands.push_back(word);
-            continue;
-        }
-        if (word == "--") {
-            bOptionsEnded = true;
-            continue;
-        }
-        const auto option = std::find_if(known.begin(), known.end(),
-                                          [&word](const Option& o) { return word == o.name; });
-        if (option == known.end()) throw std::invalid_argument("unknown option " + word);
-        if (!option->takesValue) {
-            m_options[word] = "";
-            continue;
-        }
-        if (i + 1 == argc) throw std::invalid_argument("option " + word + " needs a value");
-        m_options[word] = argv[++i];
+    // "-" first: getopt returns each operand in its place instead of moving it, so that options go
+    // anywhere, as under GNU permutation, and POSIXLY_CORRECT in the environment changes nothing. ":"
+    // next: a missing value is returned, not printed.
+    std::string shorts = "-:";
+    std::vector<option> longs;
+    for (std::size_t i = 0; i < known.size(); ++i) {
+        const Option& o = known[i];
+        const int has = !o.takesValue ? no_argument : o.valueOptional ? optional_argument : required_argument;
+        longs.push_back(option{o.name + 2, has, nullptr, kLongCode + static_cast<int>(i)});
+        if (o.letter != 0)
+            shorts += o.letter + std::string(has == no_argument ? "" : has == required_argument ? ":" : "::");
     }
+    longs.push_back(option{nullptr, 0, nullptr, 0});
+    const auto spelling = [&known](int code) {
+        return code >= kLongCode ? std::string(known[code - kLongCode].name)
+                                 : "-" + std::string(1, static_cast<char>(code));
+    };
+
+    opterr = 0;
+    optind = 0;  // a new scan, which also resets glibc's own state
+    for (;;) {
+        // A word is looked at here only where it begins: one that begins with a digit after its dash is
+        // never inside a row of short options.
+        const int next = std::max(optind, 1);
+        if (next < argc && IsNegativeNumber(argv[next])) {
+            m_operands.push_back(argv[next]);
+            optind = next + 1;
+            continue;
+        }
+        const int code = getopt_long(argc, argv, shorts.c_str(), longs.data(), nullptr);
+        if (code == -1) break;
+        if (code == 1) {
+            m_operands.push_back(optarg);
+        } else if (code == ':') {
+            throw std::invalid_argument("option " + spelling(optopt) + " needs a value");
+        } else if (code == '?' && optopt >= kLongCode) {
+            throw std::invalid_argument("option " + spelling(optopt) + " takes no value");
+        } else if (code == '?' && optopt != 0) {
+            throw std::invalid_argument("unknown option " + spelling(optopt));
+        } else if (code == '?') {
+            // A long option that is none of the known ones, or the beginning of more than one.
+            const std::string word = argv[optind - 1];
+            const std::string name = word.substr(0, word.find('='));
+            const auto begins = [&name](const Option& o) { return std::string(o.name).rfind(name, 0) == 0; };
+            const bool bAmbiguous = std::count_if(known.begin(), known.end(), begins) > 1;
+            throw std::invalid_argument((bAmbiguous ? "ambiguous option " : "unknown option ") + name);
+        } else {
+            const auto letter = [code](const Option& o) { return o.letter == code; };
+            const Option& given =
+                code >= kLongCode ? known[code - kLongCode] : *std::find_if(known.begin(), known.end(), letter);
+            m_options[given.name] = optarg != nullptr ? optarg : "";
+        }
+    }
+    for (; optind < argc; ++optind) m_operands.push_back(argv[optind]);
 }
 
 bool CommandLine::answersHelp(const char* usage, const std::string& helpCommand) const {
     const bool bCommand = !helpCommand.empty() && !m_operands.empty() && m_operands[0] == helpCommand;
     if (!has("--help") && !bCommand) return false;
     std::cout << usage;
+    return true;
+}
+
+bool CommandLine::answersVersion(const char* tool) const {
+    if (!has("--version")) return false;
+    std::cout << tool << " (romstore) " << romstore_version() << "\n";
     return true;
 }
 

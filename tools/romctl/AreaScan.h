@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The blocks of one area as they are on flash, read once through a read-only descriptor and judged by
 // the block format's own rules. inspect and save look at the flash through it without changing it, and
 // read takes from it the checksum word of the block whose record the store returned.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "AreaTable.h"
 
 #include <stdexcept>
@@ -31,6 +34,12 @@ AreaGeometry AreaTable::geometry(int area) const {
     const int iLocal = area - m_store.m_pAreaRange[iDevice].iStartArea;
     return AreaGeometry{dev.m_szDevName, iLocal * dev.m_iAreaSize, dev.m_iAreaSize, dev.m_iSectorSize,
                         dev.m_iBlockSize};
+}
+
+int AreaTable::globalArea(const std::string& node, int local) const {
+    for (int i = 0; i < m_store.m_iDeviceNum; ++i)
+        if (node == m_store.m_pRomDevice[i].m_szDevName) return m_store.m_pAreaRange[i].iStartArea + local - 1;
+    return local;
 }
 
 int AreaTable::blocks(int area) const {

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Where each area of the store lies: its device's node and geometry, as the manager set them up
 // from the compiled-in device table.
 #pragma once
@@ -25,6 +28,8 @@ public:
     // range.
     int parse(const std::string& text) const;
     AreaGeometry geometry(int area) const;
+    // The area that the store's log lines call `local` on `node`.
+    int globalArea(const std::string& node, int local) const;
     // How many blocks the area has: blocks 0 to blocks(area) - 1.
     int blocks(int area) const;
     // The block size less the header: the longest record that the area takes.

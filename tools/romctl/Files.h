@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Files that romctl reads records from and writes them to; every failure is a Failure that names the
 // file.
 #pragma once

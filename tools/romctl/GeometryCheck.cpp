@@ -1,10 +1,15 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "GeometryCheck.h"
 
 #include <cstdio>
+#include <optional>
 
 #include <mtd/mtd-user.h>
 
 #include "Failure.h"
+#include "Json.h"
 #include "NodeReader.h"
 
 namespace {
@@ -36,7 +41,7 @@ std::string TypeName(unsigned int uiType) {
 
 }  // namespace
 
-std::vector<std::string> GeometryCheck::print(std::ostream& out) const {
+std::vector<std::string> GeometryCheck::print(std::ostream& out, bool bJson) const {
     std::vector<std::string> mismatches;
     for (int i = 0; i < m_store.m_iDeviceNum; ++i) {
         const CRomDevice& dev = m_store.m_pRomDevice[i];
@@ -45,25 +50,57 @@ std::vector<std::string> GeometryCheck::print(std::ostream& out) const {
         const unsigned int uiNeeded = static_cast<unsigned int>(iAreas) * static_cast<unsigned int>(dev.m_iAreaSize);
         const unsigned int uiSector = static_cast<unsigned int>(dev.m_iSectorSize);
 
-        out << node << "\n";
+        std::vector<std::string> problems;
+        std::optional<mtd_info_user> kernel;
         try {
-            const mtd_info_user info = NodeReader(node).info();
-            out << "  kernel: " << TypeName(info.type) << ", size " << Hex(info.size) << ", erase size "
-                << Hex(info.erasesize) << ", write size " << info.writesize << "\n";
-            // The kernel's mtdram test driver gives RAM nodes that keep the NOR rules of erase and
-            // program, so the store runs on them; only a power cut loses what they hold.
-            if (info.type == MTD_RAM)
-                out << "  note:   ram stands in for nor flash here, and keeps nothing over a power cut\n";
-            else if (info.type != MTD_NORFLASH)
-                mismatches.push_back(node + " is " + TypeName(info.type) + ", not nor flash");
-            if (info.size < uiNeeded)
-                mismatches.push_back(node + " is smaller than its areas: size " + Hex(info.size) + ", needed " +
-                                     Hex(uiNeeded) + " for " + Areas(iAreas, dev.m_iAreaSize));
-            if (info.erasesize == 0 || uiSector % info.erasesize != 0)
-                mismatches.push_back(node + ": erase size " + Hex(info.erasesize) +
-                                     " does not divide the table's sector size " + Hex(uiSector));
+            kernel = NodeReader(node).info();
         } catch (const Failure& failure) {
-            mismatches.push_back(failure.what());
+            // A busy node is not one that does not fit: it is the command's to wait for.
+            if (failure.status() == kExitBusy) throw;
+            problems.push_back(failure.what());
+        }
+        // The kernel's mtdram test driver gives RAM nodes that keep the NOR rules of erase and program,
+        // so the store runs on them; only a power cut loses what they hold.
+        if (kernel && kernel->type != MTD_RAM && kernel->type != MTD_NORFLASH)
+            problems.push_back(node + " is " + TypeName(kernel->type) + ", not nor flash");
+        if (kernel && kernel->size < uiNeeded)
+            problems.push_back(node + " is smaller than its areas: size " + Hex(kernel->size) + ", needed " +
+                               Hex(uiNeeded) + " for " + Areas(iAreas, dev.m_iAreaSize));
+        if (kernel && (kernel->erasesize == 0 || uiSector % kernel->erasesize != 0))
+            problems.push_back(node + ": erase size " + Hex(kernel->erasesize) +
+                               " does not divide the table's sector size " + Hex(uiSector));
+        mismatches.insert(mismatches.end(), problems.begin(), problems.end());
+
+        if (bJson) {
+            std::vector<std::string> quoted;
+            for (const std::string& problem : problems) quoted.push_back(JsonObject::Text(problem));
+            const std::string kernelJson = !kernel ? "null"
+                                                   : JsonObject()
+                                                         .text("type", TypeName(kernel->type))
+                                                         .number("size", kernel->size)
+                                                         .number("erase_size", kernel->erasesize)
+                                                         .number("write_size", kernel->writesize)
+                                                         .str();
+            out << JsonObject()
+                       .text("node", node)
+                       .raw("kernel", kernelJson)
+                       .raw("table", JsonObject()
+                                         .number("size", uiNeeded)
+                                         .number("areas", iAreas)
+                                         .number("area_size", dev.m_iAreaSize)
+                                         .number("sector_size", dev.m_iSectorSize)
+                                         .str())
+                       .raw("problems", JsonObject::Array(quoted))
+                       .str()
+                << "\n";
+            continue;
+        }
+        out << node << "\n";
+        if (kernel) {
+            out << "  kernel: " << TypeName(kernel->type) << ", size " << Hex(kernel->size) << ", erase size "
+                << Hex(kernel->erasesize) << ", write size " << kernel->writesize << "\n";
+            if (kernel->type == MTD_RAM)
+                out << "  note:   ram stands in for nor flash here, and keeps nothing over a power cut\n";
         }
         out << "  table:  nor flash, size " << Hex(uiNeeded) << " (" << Areas(iAreas, dev.m_iAreaSize)
             << "), sectors of " << Hex(uiSector) << "\n";

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Bytes as a hex dump: offset, sixteen bytes in hex, the same bytes as text. A run of lines equal to
 // the one before is shown as one "*", so that the erased tail of a record takes one line.
 #pragma once

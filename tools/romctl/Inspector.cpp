@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "Inspector.h"
 
 #include <cstdio>
@@ -5,6 +8,7 @@
 
 #include "AreaScan.h"
 #include "BlockFormat.h"
+#include "Json.h"
 
 namespace {
 
@@ -60,4 +64,37 @@ void Inspector::print(int area, std::ostream& out) const {
     for (const int s : notBlank) out << " " << s;
     out << "\n";
     if (!lengths.empty()) out << "  block  length\n" << lengths;
+}
+
+void Inspector::printJson(int area, std::ostream& out) const {
+    const AreaScan scan(m_areas, area);
+    const AreaGeometry& g = scan.geometry();
+    const int iBlocksPerSector = g.sectorSize / g.blockSize;
+    std::vector<std::string> sectors, notBlank, records;
+    for (std::size_t b = 0; b < scan.blocks().size(); ++b) {
+        const AreaScan::Block& block = scan.blocks()[b];
+        if (b % iBlocksPerSector == 0) sectors.push_back("");
+        sectors.back() += StateMark(block);
+        if (BlockFormat::StateOf(block.header) != BlockFormat::kBlockCommitted) continue;
+        records.push_back(JsonObject()
+                              .number("block", static_cast<long long>(b))
+                              .number("length", block.recordLength)
+                              .raw("format_marker", BlockFormat::IsFormatMarker(block.header) ? "true" : "false")
+                              .str());
+    }
+    for (std::string& marks : sectors) marks = JsonObject::Text(marks);
+    for (const int s : scan.notBlankSectors()) notBlank.push_back(std::to_string(s));
+    out << JsonObject()
+               .number("area", area)
+               .text("node", g.node)
+               .number("offset", g.offset)
+               .number("sectors", g.areaSize / g.sectorSize)
+               .number("blocks_per_sector", iBlocksPerSector)
+               .number("block_size", g.blockSize)
+               .number("current_block", scan.current())
+               .raw("blocks", JsonObject::Array(sectors))
+               .raw("not_blank_sectors", JsonObject::Array(notBlank))
+               .raw("records", JsonObject::Array(records))
+               .str()
+        << "\n";
 }

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // A manifest names a record file for each of some areas: what load writes, and what save leaves beside
 // the files it writes. One "AREA FILE" pair a line, separated by blanks; blank lines and lines whose
 // first word begins with '#' are comments. A FILE that is not an absolute path lies in the manifest's

@@ -1,9 +1,13 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 #include "NodeReader.h"
 
 #include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -34,3 +38,5 @@ mtd_info_user NodeReader::info() const {
         throw Failure(kExitFailed, "cannot get the geometry of " + m_node + " (MEMGETINFO): " + std::strerror(errno));
     return info;
 }
+
+bool NodeReader::heldElsewhere() const { return ::flock(m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK; }

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // A device node opened read-only, for looking at the flash without the store: nothing read through
 // it can program or erase.
 #pragma once
@@ -19,6 +22,9 @@ public:
     std::vector<unsigned char> read(int offset, int length);
     // What the kernel reports of the node (MEMGETINFO); throws a Failure when it reports nothing.
     mtd_info_user info() const;
+    // Whether another holder has the lock that the store takes for each call; a node that takes no
+    // lock is held by nobody. Takes the lock itself, until the reader closes.
+    bool heldElsewhere() const;
 
 private:
     std::string m_node;

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // The nodes of the compiled-in device table as simulated NOR flash kept in image files of one
 // directory: DIR/NAME.img for node /dev/NAME, sized for the table's areas, with the table's sector
 // size as erase size.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // Runs a program with the NOR flash simulator preloaded, so that the device table's nodes are the
 // image files of a FlashImages, and says how it ended.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The romstore developers
+// SPDX-License-Identifier: MIT
+
 // romsim: runs any dynamically linked program (romctl, or a host application of the store) on
 // simulated NOR flash kept in image files, and can cut the power in the middle of it.
 #include <filesystem>
@@ -18,9 +21,10 @@ const char kUsage[] =
     "\n"
     "Runs COMMAND with the NOR flash simulator preloaded: the nodes of the device table are image files\n"
     "DIR/NAME.img (DIR defaults to ./flash). romsim creates DIR, but none of its parents, and names the\n"
-    "images that it creates erased on first use.\n"
+    "images that it creates erased on first use. romsim's options end at \"--\": the words after it are\n"
+    "COMMAND's. A value follows its option as in --dir DIR, --dir=DIR, -d DIR or -dDIR.\n"
     "\n"
-    "  --dir DIR          the directory of the images\n"
+    "  -d, --dir DIR      the directory of the images\n"
     "  --cut-after N      cut the power during COMMAND's N-th flash program or erase: COMMAND is\n"
     "                     killed there and the images keep what the flash would hold\n"
     "  --cut-bytes J      the cut program stores its first J bytes (default 0)\n"
@@ -28,13 +32,14 @@ const char kUsage[] =
     "                     almost (erased but for one stray 0 bit past the range's first 8 bytes)\n"
     "  --wear             print how often each sector of each image was erased\n"
     "  -h, --help         print this help\n"
+    "  -V, --version      print the version\n"
     "\n"
     "Exit status: COMMAND's own; 137 when the power was cut; 128 + N when signal N killed COMMAND;\n"
     "125 romsim failed; 126 COMMAND cannot be run; 127 COMMAND was not found.\n";
 
 const std::vector<CommandLine::Option> kOptions = {
-    {"--help", false},     {"--dir", true},       {"--wear", false},
-    {"--cut-after", true}, {"--cut-bytes", true}, {"--cut-erase", true},
+    {"--help", false, 'h'}, {"--dir", true, 'd'},  {"--wear", false},
+    {"--cut-after", true}, {"--cut-bytes", true}, {"--cut-erase", true}, {"--version", false, 'V'},
 };
 
 std::optional<CutOptions> CutFrom(const CommandLine& line) {
@@ -73,6 +78,7 @@ int main(int argc, char** argv) {
     try {
         const CommandLine line(argc, argv, kOptions);
         if (line.answersHelp(kUsage)) return 0;
+        if (line.answersVersion("romsim")) return 0;
         const std::string dir = line.value("--dir", "flash");
         const FlashImages images(dir);
         if (line.has("--wear")) {
