@@ -8,6 +8,7 @@
 set -e
 rm -rf "$4" && mkdir -p "$4" && cd "$4"
 sh "$1/tools/demo.sh" "$2" "$3" >demo.out 2>&1
-awk 'shown && /^```/ { if (inside) exit; inside = 1; next } inside { print } /A first run prints:$/ { shown = 1 }' \
-    "$1/README.md" >readme.out
+awk 'shown && /^```/ { if (inside) exit; inside = 1; next }
+     inside { print }
+     /A first run prints:$/ { shown = 1 }' "$1/README.md" >readme.out
 sed 1d demo.out | diff -u readme.out -
