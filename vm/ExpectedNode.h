@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The romstore developers
 // SPDX-License-Identifier: MIT
 
-// What one node must hold after a run of writes, from the records alone: the format as the README
+// What one node must hold after a run of writes, from the records alone: the format as docs/format.md
 // describes it, built independently of the store's own searches, to compare with a dump of the node.
 #pragma once
 

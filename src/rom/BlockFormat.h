@@ -4,7 +4,7 @@
 // The format of a block on flash, kept here and nowhere else: the store, romctl, the tests and the VM
 // program read and build blocks through this module. Internal: neither installed nor exported.
 //
-// The invariants it keeps (README.md, "The on-flash format"):
+// The invariants it keeps (docs/format.md):
 //
 //   | block offset | size | field    | content                                                          |
 //   | 0            | 4    | uiStatus | FF FF FF FF erased, 00 00 00 00 committed, 00 01 00 00 rejected  |

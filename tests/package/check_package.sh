@@ -27,7 +27,7 @@ cmake -S "$source" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_CXX_
   -DCMAKE_C_COMPILER="$cc" >/dev/null
 cmake --build "$work/consumer" >/dev/null
 
-# The README's recipe for a staged sysroot: libromstore.so needs libnq.so, which the linker finds
+# The recipe of docs/building.md for a staged sysroot: libromstore.so needs libnq.so, which the linker finds
 # through -rpath-link.
 PKG_CONFIG_SYSROOT_DIR="$work/root" PKG_CONFIG_LIBDIR="$libdir/pkgconfig" \
   pkg-config --cflags --libs romstore > "$work/pkgconfig.flags"
