@@ -25,9 +25,10 @@ $ od -Ax -tx1 elsewhere/mtd_backup.img elsewhere/mtd_backup2.img && test ! -e fl
 ! romsim: new erased flash images: elsewhere/mtd_backup.img, elsewhere/mtd_backup2.img
 ! romsim: new erased flash images: elsewhere/mtd_backup2.img
 // The exit status tells how the program ended; without a cut, a SIGKILL is no power cut.
-$ try romsim -- sh -c 'exit 7'; try romsim -- sh -c 'kill -KILL $$'; try romsim -- no-such-program
+$ try romsim -- sh -c 'exit 7'; try env NORSIM_CLOCK=real romsim -- sh -c 'kill -KILL $$'; try romsim -- no-such-program
 7 romsim: new erased flash images: flash/mtd_backup.img, flash/mtd_backup2.img
-137 romsim: sh was killed by signal 9 (Killed)
+137 norsim: ignoring NORSIM_CLOCK=real: expected virtual
+romsim: sh was killed by signal 9 (Killed)
 127 romsim: cannot run no-such-program: No such file or directory
 $ head -c 100 /dev/zero > flash/mtd_backup.img && rm flash/mtd_backup2.img && try romsim -- romctl write 31; test ! -e flash/mtd_backup2.img
 125 romsim: flash/mtd_backup.img holds 100 bytes, not the 15728640 of /dev/mtd_backup
