@@ -183,10 +183,11 @@ TEST(CStore, EachFunctionGivesTheManagersResult) {
     EXPECT_EQ(romstore_write(32, record, 9), ROMSTORE_INVALID_ARG);
     EXPECT_EQ(romstore_write(30, record, 9), ROMSTORE_OK);
     EXPECT_EQ(romstore_write_if_changed(30, record, 9), ROMSTORE_UNCHANGED);
+    EXPECT_EQ(romstore_write_if_changed(30, record, 8), ROMSTORE_OK);  // shorter: a changed record
     EXPECT_EQ(romstore_read(30, back, 9), 9);
     EXPECT_EQ(romstore_read_block(30, 1, back + 1, 8), 8);
     EXPECT_EQ(Bytes(back, back + 9), Bytes({'b', 'b', 'a', 'u', 'd', '=', '9', '6', '0'}));
-    EXPECT_EQ(romstore_read_block(30, 2, back, 9), ROMSTORE_BAD_BLOCK);
+    EXPECT_EQ(romstore_read_block(30, 3, back, 9), ROMSTORE_BAD_BLOCK);
     EXPECT_EQ(romstore_initialize(1 << 29), 0);
     flash.node(1).failNext(OpKind::Program, 100);
     EXPECT_EQ(romstore_initialize(1 << 29 | 1 << 30), 1 << 30);
