@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -58,7 +59,8 @@ std::vector<int> Touched(const Step& step) {
 // may fail, which loses nothing.
 class Expectation {
 public:
-    enum Verdict { Allowed, Failed, Older, Lost, Wrong };
+    // What a check found; Refused is a new record that could not be written.
+    enum Verdict { Allowed, Failed, Older, Lost, Wrong, Refused, kVerdicts };
     using Record = std::shared_ptr<const Bytes>;  // copied with every case: shared, not duplicated
 
     explicit Expectation(const std::vector<int>& areas) {
@@ -291,13 +293,13 @@ bool FellAsModelled(const norsim::Op& op, const norsim::PowerCut& cut, romtest::
     return false;
 }
 
-// What the checks after a reboot found, each with its first example.
-enum Finding { kLost, kWrong, kOlder, kRefused, kFailed, kFindings };
+using Verdict = Expectation::Verdict;
 
+// What the checks after a reboot found: the first example of each verdict.
 struct Outcome {
-    std::string found[kFindings];
-    void note(Finding f, const std::string& text) {
-        if (found[f].empty()) found[f] = text;
+    std::string found[Expectation::kVerdicts];
+    void note(Verdict v, const std::string& text) {
+        if (v != Expectation::Allowed && found[v].empty()) found[v] = text;
     }
 };
 
@@ -314,9 +316,7 @@ void RunPhase(Phase phase, const Workload& w, unsigned seed, Expectation& expect
         if (phase == Phase::Reads) {
             const int result = mgr.GetData(area, read.data(), static_cast<int>(read.size()));
             if (power.powerLost()) return;
-            const Finding findings[] = {kFindings, kFailed, kOlder, kLost, kWrong};
-            const Finding f = findings[expect.judge(area, result, read)];
-            if (f != kFindings) out.note(f, text + " read " + std::to_string(result));
+            out.note(expect.judge(area, result, read), text + " read " + std::to_string(result));
             continue;
         }
         const Step step{Step::Write, area, Record(static_cast<std::size_t>(Largest(area) / 3), seed + area), 0};
@@ -327,30 +327,27 @@ void RunPhase(Phase phase, const Workload& w, unsigned seed, Expectation& expect
         expect.end(step, result);
         const int back = mgr.GetData(area, read.data(), static_cast<int>(read.size()));
         if (power.powerLost()) return;
-        const std::string took =
-            text + " took a new record: " + std::to_string(result) + ", read back " + std::to_string(back);
-        if (result != 0) out.note(kRefused, took);
-        else if (back != Largest(area)) out.note(kLost, took);
-        else if (read != Padded(record, area)) out.note(kWrong, took);
+        out.note(result != 0                       ? Expectation::Refused
+                 : back != Largest(area)           ? Expectation::Lost
+                 : read != Padded(record, area)    ? Expectation::Wrong
+                                                   : Expectation::Allowed,
+                 text + " took a new record: " + std::to_string(result) + ", read back " + std::to_string(back));
     }
 }
 
-struct Tally {
-    int cases = 0;
-    int found[kFindings] = {};
-    std::vector<std::string> examples;
-
-    void add(const std::string& where, const Outcome& outcome) {
-        static const char* const names[kFindings] = {"lost", "wrong read", "older record", "refused", "read failed"};
-        ++cases;
-        for (int f = 0; f < kFindings; ++f)
-            if (!outcome.found[f].empty() && ++found[f] <= 2)
-                examples.push_back(std::string(names[f]) + ": " + where + ": " + outcome.found[f]);
+// From the bytes `after` a reboot: every area read; then, from the same bytes again, a new record
+// written to each area and read back. The flash operations of each, for a nested cut to fall on.
+std::vector<std::vector<norsim::Op>> CheckFrom(const std::vector<Bytes>& after, const Workload& w,
+                                               romtest::TableFlash& flash, const Expectation& expect, Outcome& out) {
+    std::vector<std::vector<norsim::Op>> ops;
+    for (Phase phase : {Phase::Reads, Phase::Writes}) {
+        Restore(flash, w.areas, after);
+        Expectation e = expect;
+        RunPhase(phase, w, 999u, e, out);
+        ops.push_back(FlashOps(flash));
     }
-    bool gates() const { return found[kLost] == 0 && found[kWrong] == 0 && found[kRefused] == 0; }
-    // Worn flash may refuse writes, but never loses or rolls back a record.
-    bool keepsRecords() const { return found[kLost] == 0 && found[kWrong] == 0 && found[kOlder] == 0; }
-};
+    return ops;
+}
 
 // Whether the node's log holds a call of `kind` over `offset` that failed, or that did not.
 bool Met(const norsim::Node& node, OpKind kind, std::uint32_t offset, bool failed) {
@@ -361,87 +358,109 @@ bool Met(const norsim::Node& node, OpKind kind, std::uint32_t offset, bool faile
     });
 }
 
+// Runs the workload from step `first` until the power fails; the expectation follows it.
+void Replay(const Workload& w, std::size_t first, Expectation& expect) {
+    CRomMgr mgr;
+    for (std::size_t s = first; s < w.steps.size(); ++s) {
+        expect.begin(w.steps[s]);
+        const int result = RunStep(mgr, w.steps[s]);
+        if (norsim::Flash::instance().powerLost()) return;
+        EXPECT_EQ(result, 0) << "before the cut";
+        expect.end(w.steps[s]);
+    }
+}
+
+// A workload on the simulated flash, and the one node that it keeps to.
+struct OnFlash {
+    const Workload& w;
+    romtest::TableFlash& flash;
+    int device;
+
+    std::uint32_t block() const { return static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iBlockSize); }
+    // From the areas' `bytes`, `run` with the power cut at its operation `at`, which must fall on `op`
+    // and leave what the model says; then the power comes back, and the bytes the cut left.
+    std::vector<Bytes> cut(const std::vector<Bytes>& bytes, const norsim::Op& op, Cut cut, std::uint64_t at,
+                           const std::string& where, const std::function<void()>& run) const {
+        Restore(flash, w.areas, bytes);
+        cut.power.at = at;
+        norsim::Flash::instance().cutPower(cut.power);
+        run();
+        EXPECT_TRUE(FellAsModelled(op, cut.power, flash, device)) << where;
+        norsim::Flash::instance().powerOn();
+        return AreaBytes(flash, w.areas);
+    }
+};
+
+// A power cut may fail a read of an area that held no record to lose, but never lose, garble or refuse;
+// worn flash may refuse writes, but never lose or roll back a record.
+const int kCutGate = 1 << Expectation::Lost | 1 << Expectation::Wrong | 1 << Expectation::Refused;
+const int kWornGate = 1 << Expectation::Lost | 1 << Expectation::Wrong | 1 << Expectation::Older;
+
 class PowerCut : public ::testing::Test {
 protected:
+    // Per model: the cases (in the column of Allowed), and how many found each verdict.
+    using Tally = std::array<int, Expectation::kVerdicts>;
+
     static void TearDownTestSuite() {
         printf("\n%-58s %7s %5s %6s %6s %8s %12s\n", "model", "cases", "lost", "wrong", "older", "refused",
                "read failed");
-        for (const auto& [model, t] : s_tallies) {
-            printf("%-58s %7d %5d %6d %6d %8d %12d\n", model.c_str(), t.cases, t.found[kLost], t.found[kWrong],
-                   t.found[kOlder], t.found[kRefused], t.found[kFailed]);
-            for (const std::string& example : t.examples) printf("    e.g. %s\n", example.c_str());
+        for (const auto& [model, t] : s_tallies)
+            printf("%-58s %7d %5d %6d %6d %8d %12d\n", model.c_str(), t[Expectation::Allowed], t[Expectation::Lost],
+                   t[Expectation::Wrong], t[Expectation::Older], t[Expectation::Refused], t[Expectation::Failed]);
+    }
+    // Counts a case of `model`; a verdict of the gate fails the test, with the case and its example.
+    static void count(const std::string& model, const std::string& where, const Outcome& out, int gate) {
+        Tally& t = s_tallies[model];
+        ++t[Expectation::Allowed];
+        for (int v = Expectation::Failed; v < Expectation::kVerdicts; ++v) {
+            t[v] += !out.found[v].empty();
+            EXPECT_TRUE(out.found[v].empty() || (gate >> v & 1) == 0) << where << ": " << out.found[v];
         }
     }
-    static Tally& tally(const std::string& model) { return s_tallies[model]; }
+    static int cases(const std::string& model) { return s_tallies[model][Expectation::Allowed]; }
 
-    // Cuts every operation of `kind` in every workload in each of its models, replaying from the step it
-    // falls in, reboots, and checks: a read of every area, then a new record written to each, both from
-    // the bytes the cut left. Nested, the first operation after the reboot is cut in turn instead: after
-    // every erase cut, and after each program cut that keeps all but its last byte (an earlier byte
-    // leaves the block nearer to what the program before it left, so these stand for it).
-    void sweep(OpKind kind, bool nested) {
-        norsim::Flash& power = norsim::Flash::instance();
+    // Cuts every program and erase of every workload in each of its models, replaying from the step it
+    // falls in, and checks after the reboot. After every erase cut, and after each program cut that
+    // keeps all but its last byte (an earlier byte leaves the block nearer to what the program before it
+    // left, so these stand for it), each operation of those checks is cut in turn.
+    void sweep() {
         for (const Workload& w : Workloads()) {
             const CleanRun clean(w);
-            const int device = SpanOf(w.areas.front()).device;
-            const auto block = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iBlockSize);
             romtest::TableFlash flash;
+            const OnFlash node{w, flash, SpanOf(w.areas.front()).device};
             for (std::size_t i = 0; i < clean.ops.size(); ++i) {
-                if (clean.ops[i].kind != kind) continue;
-                for (Cut cut : CutsOf(clean.ops[i], block)) {
-                    const bool lastByte = cut.power.programBytes + 1 == clean.ops[i].length;
-                    if (nested && kind == OpKind::Program && !lastByte) continue;
-                    const std::string where = w.name + ": " + Describe(i, cut);
+                for (const Cut& cut : CutsOf(clean.ops[i], node.block())) {
                     const std::size_t first = clean.stepOf(i);
-                    Restore(flash, w.areas, clean.areas[first]);
                     Expectation expect = clean.expected[first];
-                    cut.power.at = i - clean.firstOp[first] + 1;
-                    power.cutPower(cut.power);
-                    CRomMgr mgr;
-                    for (std::size_t s = first; s < w.steps.size() && !power.powerLost(); ++s) {
-                        expect.begin(w.steps[s]);
-                        const int result = RunStep(mgr, w.steps[s]);
-                        if (power.powerLost()) break;
-                        EXPECT_EQ(result, 0) << "before the cut";
-                        expect.end(w.steps[s]);
-                    }
-                    EXPECT_TRUE(FellAsModelled(clean.ops[i], cut.power, flash, device)) << where;
-                    power.powerOn();
-                    const std::vector<Bytes> after = AreaBytes(flash, w.areas);
-                    Outcome outcome;
-                    for (Phase phase : {Phase::Reads, Phase::Writes}) {
-                        Restore(flash, w.areas, after);
-                        Expectation firstExpect = expect;
-                        RunPhase(phase, w, 999u, firstExpect, outcome);
-                        if (nested) nest(w, phase, after, expect, FlashOps(flash), flash, device, where);
-                    }
-                    if (!nested) tally(cut.model).add(where, outcome);
+                    const std::string where = w.name + ": " + Describe(i, cut);
+                    const auto after = node.cut(clean.areas[first], clean.ops[i], cut, i - clean.firstOp[first] + 1,
+                                                where, [&] { Replay(w, first, expect); });
+                    Outcome out;
+                    const auto checks = CheckFrom(after, w, flash, expect, out);
+                    count(cut.model, where, out, kCutGate);
+                    if (clean.ops[i].kind == OpKind::Erase || cut.power.programBytes + 1 == clean.ops[i].length)
+                        nest(node, after, checks, expect, where);
                 }
             }
         }
     }
 
-    // Cuts each flash operation of the first `phase` after a reboot, from the bytes `after`, reboots and
-    // checks: every area read, then written anew and read back.
-    void nest(const Workload& w, Phase phase, const std::vector<Bytes>& after, const Expectation& expect,
-              const std::vector<norsim::Op>& ops, romtest::TableFlash& flash, int device, const std::string& where) {
-        norsim::Flash& power = norsim::Flash::instance();
-        const auto block = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iBlockSize);
-        const std::string in = phase == Phase::Reads ? "nested in the reads: " : "nested in the writes: ";
-        for (std::size_t k = 0; k < ops.size(); ++k) {
-            for (Cut cut : CutsOf(ops[k], block)) {
-                Restore(flash, w.areas, after);
-                Expectation nestedExpect = expect;
-                Outcome outcome;
-                cut.power.at = k + 1;
-                power.cutPower(cut.power);
-                RunPhase(phase, w, 555u, nestedExpect, outcome);
-                const std::string case_ = where + ", then " + Describe(k, cut);
-                EXPECT_TRUE(FellAsModelled(ops[k], cut.power, flash, device)) << case_;
-                power.powerOn();
-                RunPhase(Phase::Reads, w, 0, nestedExpect, outcome);
-                RunPhase(Phase::Writes, w, 999u, nestedExpect, outcome);
-                tally(in + cut.model).add(case_, outcome);
+    // Cuts each operation of the checks made from the bytes `after`, and checks after the reboot again.
+    void nest(const OnFlash& node, const std::vector<Bytes>& after, const std::vector<std::vector<norsim::Op>>& checks,
+              const Expectation& expect, const std::string& where) {
+        for (Phase phase : {Phase::Reads, Phase::Writes}) {
+            const std::vector<norsim::Op>& ops = checks[phase == Phase::Writes];
+            const std::string in = phase == Phase::Reads ? "nested in the reads: " : "nested in the writes: ";
+            for (std::size_t k = 0; k < ops.size(); ++k) {
+                for (const Cut& cut : CutsOf(ops[k], node.block())) {
+                    Expectation nested = expect;
+                    Outcome out;
+                    const std::string case_ = where + ", then " + Describe(k, cut);
+                    CheckFrom(node.cut(after, ops[k], cut, k + 1, case_,
+                                       [&] { RunPhase(phase, node.w, 555u, nested, out); }),
+                              node.w, node.flash, nested, out);
+                    count(in + cut.model, case_, out, kCutGate);
+                }
             }
         }
     }
@@ -466,36 +485,23 @@ protected:
         }
         RunPhase(Phase::Writes, w, 999u, expect, outcome);
         EXPECT_TRUE(fell(node)) << where;
-        tally(model).add(where, outcome);
+        count(model, where, outcome, kWornGate);
     }
 
     static std::map<std::string, Tally> s_tallies;
     std::unique_ptr<romtest::TableFlash> m_flash;
 };
 
-std::map<std::string, Tally> PowerCut::s_tallies;
+std::map<std::string, PowerCut::Tally> PowerCut::s_tallies;
 
 }  // namespace
 
-TEST_F(PowerCut, ProgramCutAtAnyByteLosesNothing) {
-    sweep(OpKind::Program, false);
-    EXPECT_GT(tally("program cut at byte j").cases, 500);
-    EXPECT_TRUE(tally("program cut at byte j").gates());
-}
-
-TEST_F(PowerCut, EraseCutInEveryModelLosesNothing) {
-    sweep(OpKind::Erase, false);
-    for (const char* model : {"untouched", "completed", "pre-programmed to 0x00", "random mix", "almost erased"}) {
-        EXPECT_GT(tally(std::string("erase cut, ") + model).cases, 5) << model;
-        EXPECT_TRUE(tally(std::string("erase cut, ") + model).gates()) << model;
-    }
-}
-
-TEST_F(PowerCut, CutAgainInTheFirstReadOrWriteAfterACutLosesNothing) {
-    sweep(OpKind::Program, true);
-    sweep(OpKind::Erase, true);
-    for (const auto& [model, t] : s_tallies) EXPECT_TRUE(model.rfind("nested", 0) != 0 || t.gates()) << model;
-    EXPECT_GT(tally("nested in the writes: program cut at byte j").cases, 5000);
+TEST_F(PowerCut, EveryCutAndEveryCutOfTheChecksAfterItLosesNothing) {
+    sweep();
+    EXPECT_GT(cases("program cut at byte j"), 500);
+    for (const char* model : {"untouched", "completed", "pre-programmed to 0x00", "random mix", "almost erased"})
+        EXPECT_GT(cases(std::string("erase cut, ") + model), 5) << model;
+    EXPECT_GT(cases("nested in the writes: program cut at byte j"), 5000);
 }
 
 // Worn flash: a sector that stops erasing for good, erases that leave stray 0 bits, a program that
@@ -546,11 +552,7 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
                      [&](const norsim::Node& n) { return Met(n, OpKind::Program, cell, false); },
                      w.name + ": byte " + std::to_string(cell));
     }
-    for (const auto& [model, t] : s_tallies) {
-        if (model.rfind("worn", 0) != 0) continue;
-        EXPECT_GT(t.cases, 10) << model;
-        EXPECT_TRUE(t.keepsRecords()) << model;
-    }
+    for (const auto& [model, t] : s_tallies) EXPECT_TRUE(model.rfind("worn", 0) != 0 || t[Expectation::Allowed] > 10) << model;
 }
 
 // One bit flipped after each write of each workload but the last step: in the record, its checksum
