@@ -355,7 +355,7 @@ void Node::heal() {
     m_impl->stuckAtOne.clear();
     m_impl->stuckAtZero.clear();
     m_impl->wornOut.clear();
-    m_impl->fault(OpKind::Program) = Impl::Fault{};
+    m_impl->faults = {};
 }
 
 const std::vector<Op>& Node::ops() const { return m_impl->ops; }

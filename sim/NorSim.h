@@ -71,7 +71,7 @@ public:
     // The next program of `length` bytes at `offset` stores its first `stored` bytes and fails with EIO
     // (a failNext of programs, which it replaces).
     void failProgram(std::uint32_t offset, std::uint32_t length, std::uint32_t stored);
-    // The node as new again: no worn cells, no sector worn out, no program fault pending.
+    // The node as new again: no worn cells, no sector worn out, no fault or short call pending.
     void heal();
 
     const std::vector<Op>& ops() const;

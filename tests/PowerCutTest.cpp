@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "RomDeviceInfo.h"
 #include "RomMgr.h"
 #include "TableFlash.h"
-#include "TableNodes.h"
 
 using norsim::EraseCut;
 using norsim::OpKind;
@@ -152,18 +152,15 @@ int RunStep(CRomMgr& mgr, const Step& step) {
     return -1;
 }
 
-// Where an area lies: the device row of the table that holds it and its bytes on that node.
+// Where an area lies: the node that holds it (the first holds areas 1 to 30, the second area 31) and
+// its bytes on that node.
 struct AreaSpan {
     int device;
     std::uint32_t offset, size;
 };
 
 AreaSpan SpanOf(int area) {
-    const std::vector<norsim::TableNode> nodes = norsim::TableNodes();
-    int device = 0;
-    while (area >= nodes[device].firstArea + static_cast<int>(nodes[device].size / nodes[device].areaSize)) ++device;
-    return {device, static_cast<std::uint32_t>(area - nodes[device].firstArea) * nodes[device].areaSize,
-            nodes[device].areaSize};
+    return area <= 30 ? AreaSpan{0, (area - 1) * romtest::kArea, romtest::kArea} : AreaSpan{1, 0, 0x100000};
 }
 
 std::vector<Bytes> AreaBytes(romtest::TableFlash& flash, const std::vector<int>& areas) {
