@@ -3,7 +3,7 @@
 
 // Writes and reads of records on one node: a write's retries in fresh blocks, the erases around it,
 // and what a read believes. The states that power cuts and failed calls leave are the sweeps'
-// (PowerCutTest.cpp, FaultSweepTest.cpp); these are the outcomes that the sweeps accept either way.
+// (SweepTest.cpp); these are the outcomes that the sweeps accept either way.
 #include <gtest/gtest.h>
 
 #include <functional>

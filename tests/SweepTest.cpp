@@ -4,17 +4,20 @@
 // The power-loss promise, measured: every program and every erase of long workloads is cut in turn,
 // and cut again in the first operation after the reboot; the same workloads run on worn flash. Each
 // area must then hold the last record whose write returned, or the one being written, byte for byte,
-// and take a new record.
+// and take a new record. Every system call of an operation is made to fail, once or every time, or to
+// come back short, aimed at by what it is: its kind, offset and length.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,7 @@ using norsim::EraseCut;
 using norsim::OpKind;
 using romtest::Bytes;
 using romtest::Record;
+using romtest::kArea;
 
 namespace {
 
@@ -491,6 +495,92 @@ protected:
 
 std::map<std::string, PowerCut::Tally> PowerCut::s_tallies;
 
+
+const int kAsked = 100;  // bytes a read of the fault sweep asks for
+
+// An operation on area 1 of the fault sweep, from the state that `writesBefore` leaves.
+struct Scenario {
+    std::string name;
+    int writesBefore;  // records written into area 1 first; -1 leaves only a rejected block
+    Step step;
+    int block;  // a read of this block, -1 for the current record
+};
+
+// Area 1 as the scenario starts, and the record it then holds.
+Bytes Prepare(romtest::TableFlash& flash, int writes) {
+    CRomMgr mgr;
+    if (writes < 0) {
+        flash.node(0).poke(9 * 0x2000, Bytes{0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x12, 0x34, 0x55});
+        return {};
+    }
+    Bytes last;
+    for (int i = 0; i < writes; ++i) {
+        last = Record(static_cast<std::size_t>(10 + i * 97 % 900), static_cast<unsigned>(i));
+        EXPECT_EQ(mgr.SetData(1, last.data(), static_cast<int>(last.size()), true), 0);
+    }
+    // A leftover in the other sector, so that the reads' clean-up erases too.
+    if (writes == 40) flash.node(0).poke(100, Bytes{0x00});
+    return last;
+}
+
+// A read asks for the first `kAsked` bytes into `out`.
+int Operate(const Scenario& s, Bytes& out) {
+    CRomMgr mgr;
+    out.assign(kAsked, 0xA5);
+    if (s.step.kind != Step::Read) return RunStep(mgr, s.step);
+    return s.block < 0 ? mgr.GetData(1, out.data(), kAsked) : mgr.GetData(1, s.block, out.data(), kAsked);
+}
+
+// A fault: the call it is aimed at, and whether it fails once, fails every time, or moves half its bytes;
+// `after` calls like it go through first.
+struct Fault {
+    norsim::Op call;
+    enum Mode { Once, Always, Short } mode;
+    int after;
+};
+
+std::string Describe(const Fault& f) {
+    const char* const kinds[] = {"open", "close", "seek", "read", "program", "erase"};
+    const char* const modes[] = {"fails once", "fails always", "comes back short"};
+    return std::string(kinds[static_cast<int>(f.call.kind)]) + " of " + std::to_string(f.call.length) + " at " +
+           std::to_string(f.call.offset) + " " + modes[f.mode] + " after " + std::to_string(f.after) + " like it";
+}
+
+// Every distinct call that the operation makes, in every mode it can be faulted in; a call made again
+// (the same header read by the scan and by the blank probe, the same seek before a verification and
+// before the record's read) fails once at each of its later times too.
+std::vector<Fault> Plan(const norsim::Node& node) {
+    std::vector<Fault> plan;
+    std::map<std::tuple<OpKind, std::uint32_t, std::uint32_t>, int> seen;
+    for (const norsim::Op& op : node.ops()) {
+        if (op.kind == OpKind::Open || op.kind == OpKind::Close) continue;
+        const int before = seen[{op.kind, op.offset, op.length}]++;
+        plan.push_back({op, Fault::Once, before});
+        if (before > 0) continue;
+        plan.push_back({op, Fault::Always, 0});
+        if (op.kind == OpKind::Read || op.kind == OpKind::Program) plan.push_back({op, Fault::Short, 0});
+    }
+    return plan;
+}
+
+void Arm(norsim::Node& node, const Fault& f) {
+    const std::optional<std::uint32_t> length =
+        f.call.kind == OpKind::Seek ? std::nullopt : std::optional<std::uint32_t>(f.call.length);
+    if (f.mode == Fault::Short)
+        node.shortNext(f.call.kind, f.call.length / 2, 1, 0, length, f.call.offset);
+    else
+        node.failNext(f.call.kind, f.mode == Fault::Once ? 1 : INT_MAX, f.after, length, f.call.offset);
+}
+
+// The fault fell on the call it was aimed at: that call failed, or moved half its bytes.
+bool Landed(const norsim::Node& node, const Fault& f) {
+    for (const norsim::Op& op : node.ops())
+        if (op.kind == f.call.kind && op.offset == f.call.offset && op.length == f.call.length &&
+            op.result == (f.mode == Fault::Short ? static_cast<long>(f.call.length / 2) : -1L))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 TEST_F(PowerCut, EveryCutAndEveryCutOfTheChecksAfterItLosesNothing) {
@@ -596,4 +686,75 @@ TEST_F(PowerCut, BitFlipsAreCountedAndTheCheckReportsEveryOlderOrFailedRead) {
     for (int p = 0; p < 4; ++p)
         printf("%-34s %6d %6d %7d %7d %6d %18d\n", places[p], counts[p][0], counts[p][1], counts[p][2], counts[p][3],
                counts[p][4], counts[p][5]);
+}
+
+TEST(FaultSweep, EverySystemCallFailingOrShortLosesNoRecord) {
+    const Step write{Step::Write, 1, Record(700, 77), 0}, read{Step::Read, 1, {}, 0};
+    const std::vector<Scenario> scenarios = {
+        {"first write into a blank area", 0, write, -1},
+        {"write within the sector", 5, write, -1},
+        {"write that moves to the other sector", 31, write, -1},
+        {"write at the wrap", 63, write, -1},
+        {"write into a damaged area", -1, write, -1},
+        {"read of the current record", 40, read, -1},
+        // Right after a move the area holds one committed block: a header that cannot be read must
+        // not make it look damaged.
+        {"read of the only committed block", 32, read, -1},
+        {"write over the only committed block", 32, write, -1},
+        {"read of a named block", 40, read, 40},
+        {"bulk erase", 40, {Step::Erase, 0, {}, 1}, -1},
+        {"bulk initialisation", 40, {Step::Init, 0, {}, 1}, -1},
+    };
+    int faults = 0;
+    for (const Scenario& s : scenarios) {
+        romtest::TableFlash flash;
+        norsim::Node& node = flash.node(0);
+        const Bytes held = Padded(Prepare(flash, s.writesBefore), 1);
+        const Bytes start = node.peek(0, kArea);
+        // What the area may hold once the operation returned 0, and what it may hold after a failure.
+        const Bytes done = s.step.kind == Step::Write ? Padded(write.record, 1)
+                           : s.step.kind == Step::Erase ? Padded({}, 1)
+                           : s.step.kind == Step::Init ? Bytes(Largest(1), 0x00) : held;
+        flash.clearOps();
+        Bytes out;
+        Operate(s, out);
+        for (const Fault& f : Plan(node)) {
+            SCOPED_TRACE(s.name + ": " + Describe(f));
+            ++faults;
+            node.poke(0, start);
+            flash.clearOps();
+            Arm(node, f);
+            const int result = Operate(s, out);
+            EXPECT_TRUE(Landed(node, f));
+            node.heal();
+
+            if (s.step.kind == Step::Read) {
+                // A failed call fails the read; only a short read hands out fewer bytes, all of them
+                // the record's.
+                const bool shortRead = f.mode == Fault::Short && f.call.kind == OpKind::Read;
+                const bool allowed = result == kAsked || result == -1 || (s.block >= 0 && result == -4) ||
+                                     (shortRead && result >= 0 && result < kAsked);
+                EXPECT_TRUE(allowed) << "result " << result;
+                if (result > 0) {
+                    EXPECT_TRUE(std::equal(out.begin(), out.begin() + result, held.begin()));
+                }
+            } else {
+                EXPECT_TRUE(result == 0 || result == (s.step.kind == Step::Write ? -1 : 1)) << "result " << result;
+            }
+            for (const norsim::Op& op : node.ops())
+                EXPECT_TRUE((op.kind != OpKind::Program && op.kind != OpKind::Erase) || op.offset + op.length <= kArea);
+            EXPECT_TRUE(flash.node(1).ops().empty());
+            EXPECT_EQ(node.openCount(), 0);
+
+            CRomMgr after;
+            Bytes read(Largest(1));
+            EXPECT_EQ(after.GetData(1, read.data(), Largest(1)), Largest(1));
+            if (result == 0)
+                EXPECT_EQ(read, done) << "an acknowledged operation is not what the area holds";
+            else
+                EXPECT_TRUE(read == held || read == done) << "area 1 lost its record";
+        }
+    }
+    RecordProperty("faults", faults);
+    EXPECT_GT(faults, 1000);
 }
