@@ -27,11 +27,6 @@ using romtest::TableFlash;
 
 namespace {
 
-// The bytes of a global area.
-Bytes AreaBytes(TableFlash& flash, int area) {
-    return area <= 30 ? flash.node(0).peek((area - 1) * romtest::kArea, romtest::kArea) : flash.node(1).peek(0, 0x100000);
-}
-
 // Reads the largest record of an area: true when it is all zero bytes, as an initialisation leaves it.
 bool HoldsZeroRecord(CRomMgr& mgr, int area) {
     Bytes out(area <= 30 ? 0x2000 - 8 : 0x10000 - 8, 0x55);
@@ -193,5 +188,5 @@ TEST(CStore, EachFunctionGivesTheManagersResult) {
     EXPECT_EQ(romstore_initialize(1 << 29 | 1 << 30), 1 << 30);
     flash.node(1).failNext(OpKind::Erase);
     EXPECT_EQ(romstore_erase(1 << 29 | 1 << 30), 1 << 30);
-    EXPECT_EQ(AreaBytes(flash, 30), Bytes(romtest::kArea, 0xFF));
+    EXPECT_EQ(flash.node(0).peek(29 * romtest::kArea, romtest::kArea), Bytes(romtest::kArea, 0xFF));
 }

@@ -162,6 +162,8 @@ struct AreaSpan {
     std::uint32_t offset, size;
 };
 
+std::uint32_t BlockOf(int device) { return device == 0 ? romtest::kBlock : 0x10000; }
+
 AreaSpan SpanOf(int area) {
     return area <= 30 ? AreaSpan{0, (area - 1) * romtest::kArea, romtest::kArea} : AreaSpan{1, 0, 0x100000};
 }
@@ -224,7 +226,7 @@ struct CleanRun {
 
 // A cut of one flash operation, and the model it stands for.
 struct Cut {
-    std::string model;
+    std::string model, detail;
     norsim::PowerCut power;
 };
 
@@ -237,7 +239,7 @@ std::vector<Cut> CutsOf(const norsim::Op& op, std::uint32_t block) {
         std::vector<std::uint32_t> points = {0, 4, op.length / 2, op.length - 1};
         if (op.length <= 4) points.assign({0, 1, 2, 3});
         for (std::uint32_t j : points)
-            if (j == 0 || j < op.length) cuts.push_back({"program cut at byte j", {1, j}});
+            if (j == 0 || j < op.length) cuts.push_back({"program cut at byte j", "at byte " + std::to_string(j), {1, j}});
         return cuts;
     }
     const std::pair<EraseCut, const char*> models[] = {
@@ -247,16 +249,15 @@ std::vector<Cut> CutsOf(const norsim::Op& op, std::uint32_t block) {
     for (const auto& [erase, name] : models) {
         const bool seeded = erase == EraseCut::Mixed || erase == EraseCut::AlmostErased;
         for (std::uint32_t seed = 1; seed <= (seeded ? 3u : 1u); ++seed)
-            cuts.push_back({std::string("erase cut, ") + name, {1, 0, erase, seed, block}});
+            cuts.push_back({std::string("erase cut, ") + name,
+                            "(erase cut, " + std::string(name) + ", seed " + std::to_string(seed) + ")",
+                            {1, 0, erase, seed, block}});
     }
     return cuts;
 }
 
 std::string Describe(std::size_t op, const Cut& cut) {
-    const bool program = cut.model[0] == 'p';
-    return (program ? "program " : "erase ") + std::to_string(op + 1) + " cut " +
-           (program ? "at byte " + std::to_string(cut.power.programBytes)
-                    : "(" + cut.model + ", seed " + std::to_string(cut.power.seed) + ")");
+    return (cut.model[0] == 'p' ? "program " : "erase ") + std::to_string(op + 1) + " cut " + cut.detail;
 }
 
 // Whether the cut armed fell on `op` and left the bytes its model says: a program only its first
@@ -376,7 +377,7 @@ struct OnFlash {
     romtest::TableFlash& flash;
     int device;
 
-    std::uint32_t block() const { return static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iBlockSize); }
+    std::uint32_t block() const { return BlockOf(device); }
     // From the areas' `bytes`, `run` with the power cut at its operation `at`, which must fall on `op`
     // and leave what the model says; then the power comes back, and the bytes the cut left.
     std::vector<Bytes> cut(const std::vector<Bytes>& bytes, const norsim::Op& op, Cut cut, std::uint64_t at,
@@ -467,9 +468,10 @@ protected:
 
     // A worn-flash case: `arm` wears the node before step `first`; the workload runs on from there for
     // `steps` steps (to its end when 0), every area read after each step, and after a reboot every
-    // area is read and written anew. `fell` tells whether the wear met the call it was aimed at.
+    // area is read and written anew. The wear must meet a call of `kind` over `offset` that failed or
+    // not, as `fails` says.
     void worn(const std::string& model, const Workload& w, const CleanRun& clean, std::size_t first, std::size_t steps,
-              const std::function<void(norsim::Node&)>& arm, const std::function<bool(const norsim::Node&)>& fell,
+              const std::function<void(norsim::Node&)>& arm, OpKind kind, std::uint32_t offset, bool fails,
               const std::string& where) {
         norsim::Node& node = m_flash->node(SpanOf(w.areas.front()).device);
         node.heal();
@@ -484,7 +486,7 @@ protected:
             RunPhase(Phase::Reads, w, 0, expect, outcome);
         }
         RunPhase(Phase::Writes, w, 999u, expect, outcome);
-        EXPECT_TRUE(fell(node)) << where;
+        EXPECT_TRUE(Met(node, kind, offset, fails)) << where;
         count(model, where, outcome, kWornGate);
     }
 
@@ -572,8 +574,7 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
         const CleanRun clean(w);
         m_flash = std::make_unique<romtest::TableFlash>();
         const int device = SpanOf(w.areas.front()).device;
-        const auto block = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iBlockSize);
-        const auto sector = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iSectorSize);
+        const std::uint32_t block = BlockOf(device), sector = device == 0 ? romtest::kSector : 0x80000;
         std::set<std::pair<std::size_t, std::uint32_t>> erased;
         std::set<std::uint32_t> blocks;
         for (std::size_t i = 0; i < clean.ops.size(); ++i) {
@@ -584,9 +585,8 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
             if (op.kind == OpKind::Program) {
                 for (std::uint32_t stored : {0u, op.length / 2, op.length})
                     worn("worn: program fails after none, half or all of its bytes", w, clean, step, 3,
-                         [&](norsim::Node& n) { n.failProgram(op.offset, op.length, stored); },
-                         [&](const norsim::Node& n) { return Met(n, OpKind::Program, op.offset, true); },
-                         where + ", " + std::to_string(stored) + " bytes stored");
+                         [&](norsim::Node& n) { n.failProgram(op.offset, op.length, stored); }, OpKind::Program,
+                         op.offset, true, where + ", " + std::to_string(stored) + " bytes stored");
                 // The blocks that a record is written into first or last in their sector, or second.
                 const std::uint32_t inSector = (op.offset - 4) % sector;
                 if (op.length == 4 && op.offset % block == 4 && (inSector <= block || inSector == sector - block))
@@ -597,18 +597,17 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
             // word, the checksum word and the record of three of its blocks.
             if (!erased.insert({step, op.offset}).second) continue;
             worn("worn: a sector stops erasing", w, clean, step, 0, [&](norsim::Node& n) { n.wearOut(op.offset); },
-                 [&](const norsim::Node& n) { return Met(n, OpKind::Erase, op.offset, true); }, where);
+                 OpKind::Erase, op.offset, true, where);
             const std::uint32_t strays[] = {op.offset + 1, op.offset + block + 6, op.offset + sector - block + 100};
             worn("worn: erases leave stray 0 bits", w, clean, step, 0,
-                 [&](norsim::Node& n) { for (std::uint32_t at : strays) n.stick(at, 0x10, false); },
-                 [&](const norsim::Node& n) { return Met(n, OpKind::Erase, op.offset, false); }, where);
+                 [&](norsim::Node& n) { for (std::uint32_t at : strays) n.stick(at, 0x10, false); }, OpKind::Erase,
+                 op.offset, false, where);
         }
         // A bit stuck at 1 from the start in the status word, the checksum word or the first record byte.
         for (std::uint32_t at : blocks)
             for (std::uint32_t cell : {at + 3, at + 4, at + 8})
                 worn("worn: a bit stuck at 1", w, clean, 0, 0, [&](norsim::Node& n) { n.stick(cell, 0x04, true); },
-                     [&](const norsim::Node& n) { return Met(n, OpKind::Program, cell, false); },
-                     w.name + ": byte " + std::to_string(cell));
+                     OpKind::Program, cell, false, w.name + ": byte " + std::to_string(cell));
     }
     for (const auto& [model, t] : s_tallies) EXPECT_TRUE(model.rfind("worn", 0) != 0 || t[Expectation::Allowed] > 10) << model;
 }
@@ -624,8 +623,7 @@ TEST_F(PowerCut, BitFlipsAreCountedAndTheCheckReportsEveryOlderOrFailedRead) {
         const CleanRun clean(w);
         romtest::TableFlash flash;
         const int device = SpanOf(w.areas.front()).device;
-        const auto block = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iBlockSize);
-        const auto sector = static_cast<std::uint32_t>(g_RomDeviceInfoArray[device].iSectorSize);
+        const std::uint32_t block = BlockOf(device), sector = device == 0 ? romtest::kSector : 0x80000;
         for (std::size_t s = 0; s + 1 < w.steps.size(); ++s) {
             if (w.steps[s].kind != Step::Write) continue;
             std::uint32_t at = 0;  // the block that the write committed: its last program of a status word
