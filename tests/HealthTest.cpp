@@ -16,15 +16,6 @@ using norsim::OpKind;
 using romtest::At;
 using romtest::Bytes;
 
-namespace {
-
-std::vector<int> Fields(const romstore_health& h) {
-    return {h.state,      h.current_block, h.record_length, h.newer_damaged, h.newest_damaged, h.older_damaged,
-            h.rejected,   h.unfinished,    h.other,         h.stale_sector,  h.unreadable};
-}
-
-}  // namespace
-
 TEST(Health, ReportsEachStateAndChangesNothing) {
     // CRC-16/MODBUS of "version 1" is 0x5523, of "123456789" 0x4B37; uiCrc holds them byte-swapped.
     const Bytes marker = {0, 0, 0, 0}, v1 = {0, 0, 0, 0, 0, 0, 0x23, 0x55, 'v', 'e', 'r', 's', 'i', 'o', 'n', ' ', '1'};
@@ -77,7 +68,11 @@ TEST(Health, ReportsEachStateAndChangesNothing) {
         logcap::LogCapture log;
         romstore_health health{};
         EXPECT_EQ(romstore_check(c.area, std::string(c.what) == "no health" ? nullptr : &health), c.result);
-        EXPECT_EQ(c.result == 0 ? Fields(health) : std::vector<int>{}, c.health);
+        const romstore_health& h = health;
+        const std::vector<int> fields = {h.state,         h.current_block, h.record_length, h.newer_damaged,
+                                         h.newest_damaged, h.older_damaged, h.rejected,      h.unfinished,
+                                         h.other,         h.stale_sector,  h.unreadable};
+        EXPECT_EQ(c.result == 0 ? fields : std::vector<int>{}, c.health);
         EXPECT_EQ(log.texts(LOGLV_ERROR), c.errors);
         EXPECT_TRUE(s.flash.snapshot() == before);
         for (int n : {0, 1})

@@ -170,18 +170,14 @@ AreaSpan SpanOf(int area) {
 
 std::vector<Bytes> AreaBytes(romtest::TableFlash& flash, const std::vector<int>& areas) {
     std::vector<Bytes> bytes;
-    for (int area : areas) {
-        const AreaSpan span = SpanOf(area);
-        bytes.push_back(flash.node(span.device).peek(span.offset, span.size));
-    }
+    for (int area : areas)
+        bytes.push_back(flash.node(SpanOf(area).device).peek(SpanOf(area).offset, SpanOf(area).size));
     return bytes;
 }
 
 void Restore(romtest::TableFlash& flash, const std::vector<int>& areas, const std::vector<Bytes>& bytes) {
-    for (std::size_t i = 0; i < areas.size(); ++i) {
-        const AreaSpan span = SpanOf(areas[i]);
-        flash.node(span.device).poke(span.offset, bytes[i]);
-    }
+    for (std::size_t i = 0; i < areas.size(); ++i)
+        flash.node(SpanOf(areas[i]).device).poke(SpanOf(areas[i]).offset, bytes[i]);
     flash.clearOps();
 }
 
@@ -312,27 +308,25 @@ void RunPhase(Phase phase, const Workload& w, unsigned seed, Expectation& expect
     norsim::Flash& power = norsim::Flash::instance();
     CRomMgr mgr;
     for (int area : w.areas) {
-        Bytes read(static_cast<std::size_t>(Largest(area)));
-        const std::string text = "area " + std::to_string(area);
-        if (phase == Phase::Reads) {
-            const int result = mgr.GetData(area, read.data(), static_cast<int>(read.size()));
+        std::string text = "area " + std::to_string(area);
+        int result = 0;
+        if (phase == Phase::Writes) {
+            const Step step{Step::Write, area, Record(static_cast<std::size_t>(Largest(area) / 3), seed + area), 0};
+            expect.begin(step);
+            result = RunStep(mgr, step);
             if (power.powerLost()) return;
-            out.note(expect.judge(area, result, read), text + " read " + std::to_string(result));
-            continue;
+            expect.end(step, result);
+            text += " took a new record: " + std::to_string(result) + ", and";
         }
-        const Step step{Step::Write, area, Record(static_cast<std::size_t>(Largest(area) / 3), seed + area), 0};
-        Bytes record = step.record;
-        expect.begin(step);
-        const int result = mgr.SetData(area, record.data(), static_cast<int>(record.size()), true);
-        if (power.powerLost()) return;
-        expect.end(step, result);
+        Bytes read(static_cast<std::size_t>(Largest(area)));
         const int back = mgr.GetData(area, read.data(), static_cast<int>(read.size()));
         if (power.powerLost()) return;
-        out.note(result != 0                       ? Expectation::Refused
-                 : back != Largest(area)           ? Expectation::Lost
-                 : read != Padded(record, area)    ? Expectation::Wrong
-                                                   : Expectation::Allowed,
-                 text + " took a new record: " + std::to_string(result) + ", read back " + std::to_string(back));
+        // An acknowledged write that reads back an older record rolled it back.
+        const Verdict v = expect.judge(area, back, read);
+        out.note(result != 0                                        ? Expectation::Refused
+                 : phase == Phase::Writes && v == Expectation::Older ? Expectation::Wrong
+                                                                     : v,
+                 text + " read " + std::to_string(back));
     }
 }
 
@@ -547,11 +541,10 @@ void Arm(norsim::Node& node, const Fault& f) {
 
 // The fault fell on the call it was aimed at: that call failed, or moved half its bytes.
 bool Landed(const norsim::Node& node, const Fault& f) {
-    for (const norsim::Op& op : node.ops())
-        if (op.kind == f.call.kind && op.offset == f.call.offset && op.length == f.call.length &&
-            op.result == (f.mode == Fault::Short ? static_cast<long>(f.call.length / 2) : -1L))
-            return true;
-    return false;
+    return std::any_of(node.ops().begin(), node.ops().end(), [&f](const norsim::Op& op) {
+        return op.kind == f.call.kind && op.offset == f.call.offset && op.length == f.call.length &&
+               op.result == (f.mode == Fault::Short ? static_cast<long>(f.call.length / 2) : -1L);
+    });
 }
 
 }  // namespace
@@ -710,6 +703,5 @@ TEST(FaultSweep, EverySystemCallFailingOrShortLosesNoRecord) {
             }
         }
     }
-    RecordProperty("faults", faults);
     EXPECT_GT(faults, 1000);
 }
