@@ -60,10 +60,11 @@ std::vector<int> Touched(const Step& step) {
 // and the records it held before (older). An area that holds no record (never written, or erased) or
 // whose bulk erase was cut may be left with nothing a read can believe until it is written: its read
 // may fail, which loses nothing.
+// What a check found; Refused is a new record that could not be written.
+enum Verdict { Allowed, Failed, Older, Lost, Wrong, Refused, kVerdicts };
+
 class Expectation {
 public:
-    // What a check found; Refused is a new record that could not be written.
-    enum Verdict { Allowed, Failed, Older, Lost, Wrong, Refused, kVerdicts };
     using Record = std::shared_ptr<const Bytes>;  // copied with every case: shared, not duplicated
 
     explicit Expectation(const std::vector<int>& areas) {
@@ -290,13 +291,11 @@ bool FellAsModelled(const norsim::Op& op, const norsim::PowerCut& cut, romtest::
     return false;
 }
 
-using Verdict = Expectation::Verdict;
-
 // What the checks after a reboot found: the first example of each verdict.
 struct Outcome {
-    std::string found[Expectation::kVerdicts];
+    std::string found[kVerdicts];
     void note(Verdict v, const std::string& text) {
-        if (v != Expectation::Allowed && found[v].empty()) found[v] = text;
+        if (v != Allowed && found[v].empty()) found[v] = text;
     }
 };
 
@@ -323,9 +322,7 @@ void RunPhase(Phase phase, const Workload& w, unsigned seed, Expectation& expect
         if (power.powerLost()) return;
         // An acknowledged write that reads back an older record rolled it back.
         const Verdict v = expect.judge(area, back, read);
-        out.note(result != 0                                        ? Expectation::Refused
-                 : phase == Phase::Writes && v == Expectation::Older ? Expectation::Wrong
-                                                                     : v,
+        out.note(result != 0 ? Refused : phase == Phase::Writes && v == Older ? Wrong : v,
                  text + " read " + std::to_string(back));
     }
 }
@@ -388,31 +385,31 @@ struct OnFlash {
 
 // A power cut may fail a read of an area that held no record to lose, but never lose, garble or refuse;
 // worn flash may refuse writes, but never lose or roll back a record.
-const int kCutGate = 1 << Expectation::Lost | 1 << Expectation::Wrong | 1 << Expectation::Refused;
-const int kWornGate = 1 << Expectation::Lost | 1 << Expectation::Wrong | 1 << Expectation::Older;
+const int kCutGate = 1 << Lost | 1 << Wrong | 1 << Refused;
+const int kWornGate = 1 << Lost | 1 << Wrong | 1 << Older;
 
 class PowerCut : public ::testing::Test {
 protected:
     // Per model: the cases (in the column of Allowed), and how many found each verdict.
-    using Tally = std::array<int, Expectation::kVerdicts>;
+    using Tally = std::array<int, kVerdicts>;
 
     static void TearDownTestSuite() {
         printf("\n%-58s %7s %5s %6s %6s %8s %12s\n", "model", "cases", "lost", "wrong", "older", "refused",
                "read failed");
         for (const auto& [model, t] : s_tallies)
-            printf("%-58s %7d %5d %6d %6d %8d %12d\n", model.c_str(), t[Expectation::Allowed], t[Expectation::Lost],
-                   t[Expectation::Wrong], t[Expectation::Older], t[Expectation::Refused], t[Expectation::Failed]);
+            printf("%-58s %7d %5d %6d %6d %8d %12d\n", model.c_str(), t[Allowed], t[Lost], t[Wrong], t[Older],
+                   t[Refused], t[Failed]);
     }
     // Counts a case of `model`; a verdict of the gate fails the test, with the case and its example.
     static void count(const std::string& model, const std::string& where, const Outcome& out, int gate) {
         Tally& t = s_tallies[model];
-        ++t[Expectation::Allowed];
-        for (int v = Expectation::Failed; v < Expectation::kVerdicts; ++v) {
+        ++t[Allowed];
+        for (int v = Failed; v < kVerdicts; ++v) {
             t[v] += !out.found[v].empty();
             EXPECT_TRUE(out.found[v].empty() || (gate >> v & 1) == 0) << where << ": " << out.found[v];
         }
     }
-    static int cases(const std::string& model) { return s_tallies[model][Expectation::Allowed]; }
+    static int cases(const std::string& model) { return s_tallies[model][Allowed]; }
 
     // Cuts every program and erase of every workload in each of its models, replaying from the step it
     // falls in, and checks after the reboot. After every erase cut, and after each program cut that
@@ -464,12 +461,13 @@ protected:
     // `steps` steps (to its end when 0), every area read after each step, and after a reboot every
     // area is read and written anew. The wear must meet a call of `kind` over `offset` that failed or
     // not, as `fails` says.
-    void worn(const std::string& model, const Workload& w, const CleanRun& clean, std::size_t first, std::size_t steps,
+    void worn(const std::string& model, const OnFlash& on, const CleanRun& clean, std::size_t first, std::size_t steps,
               const std::function<void(norsim::Node&)>& arm, OpKind kind, std::uint32_t offset, bool fails,
               const std::string& where) {
-        norsim::Node& node = m_flash->node(SpanOf(w.areas.front()).device);
+        const Workload& w = on.w;
+        norsim::Node& node = on.flash.node(on.device);
         node.heal();
-        Restore(*m_flash, w.areas, clean.areas[first]);
+        Restore(on.flash, w.areas, clean.areas[first]);
         arm(node);
         Expectation expect = clean.expected[first];
         Outcome outcome;
@@ -485,7 +483,6 @@ protected:
     }
 
     static std::map<std::string, Tally> s_tallies;
-    std::unique_ptr<romtest::TableFlash> m_flash;
 };
 
 std::map<std::string, PowerCut::Tally> PowerCut::s_tallies;
@@ -562,12 +559,10 @@ TEST_F(PowerCut, EveryCutAndEveryCutOfTheChecksAfterItLosesNothing) {
 // stored. Writes may fail; no area may lose or roll back its last acknowledged record.
 TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
     for (const Workload& w : Workloads()) {
-        // Nodes are replaced by path: the clean run's flash must not outlive the one worn here.
-        m_flash.reset();
         const CleanRun clean(w);
-        m_flash = std::make_unique<romtest::TableFlash>();
-        const int device = SpanOf(w.areas.front()).device;
-        const std::uint32_t block = BlockOf(device), sector = device == 0 ? romtest::kSector : 0x80000;
+        romtest::TableFlash flash;
+        const OnFlash on{w, flash, SpanOf(w.areas.front()).device};
+        const std::uint32_t block = on.block(), sector = on.device == 0 ? romtest::kSector : 0x80000;
         std::set<std::pair<std::size_t, std::uint32_t>> erased;
         std::set<std::uint32_t> blocks;
         for (std::size_t i = 0; i < clean.ops.size(); ++i) {
@@ -577,7 +572,7 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
                 w.name + ": " + (op.kind == OpKind::Erase ? "erase " : "program ") + std::to_string(i + 1);
             if (op.kind == OpKind::Program) {
                 for (std::uint32_t stored : {0u, op.length / 2, op.length})
-                    worn("worn: program fails after none, half or all of its bytes", w, clean, step, 3,
+                    worn("worn: program fails after none, half or all of its bytes", on, clean, step, 3,
                          [&](norsim::Node& n) { n.failProgram(op.offset, op.length, stored); }, OpKind::Program,
                          op.offset, true, where + ", " + std::to_string(stored) + " bytes stored");
                 // The blocks that a record is written into first or last in their sector, or second.
@@ -589,20 +584,20 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
             // Each sector that a step erases wears out in that step, or leaves stray bits in the status
             // word, the checksum word and the record of three of its blocks.
             if (!erased.insert({step, op.offset}).second) continue;
-            worn("worn: a sector stops erasing", w, clean, step, 0, [&](norsim::Node& n) { n.wearOut(op.offset); },
+            worn("worn: a sector stops erasing", on, clean, step, 0, [&](norsim::Node& n) { n.wearOut(op.offset); },
                  OpKind::Erase, op.offset, true, where);
             const std::uint32_t strays[] = {op.offset + 1, op.offset + block + 6, op.offset + sector - block + 100};
-            worn("worn: erases leave stray 0 bits", w, clean, step, 0,
+            worn("worn: erases leave stray 0 bits", on, clean, step, 0,
                  [&](norsim::Node& n) { for (std::uint32_t at : strays) n.stick(at, 0x10, false); }, OpKind::Erase,
                  op.offset, false, where);
         }
         // A bit stuck at 1 from the start in the status word, the checksum word or the first record byte.
         for (std::uint32_t at : blocks)
             for (std::uint32_t cell : {at + 3, at + 4, at + 8})
-                worn("worn: a bit stuck at 1", w, clean, 0, 0, [&](norsim::Node& n) { n.stick(cell, 0x04, true); },
+                worn("worn: a bit stuck at 1", on, clean, 0, 0, [&](norsim::Node& n) { n.stick(cell, 0x04, true); },
                      OpKind::Program, cell, false, w.name + ": byte " + std::to_string(cell));
     }
-    for (const auto& [model, t] : s_tallies) EXPECT_TRUE(model.rfind("worn", 0) != 0 || t[Expectation::Allowed] > 10) << model;
+    for (const auto& [model, t] : s_tallies) EXPECT_TRUE(model.rfind("worn", 0) != 0 || t[Allowed] > 10) << model;
 }
 
 // One bit flipped after each write of each workload but the last step: in the record, its checksum
@@ -661,14 +656,12 @@ TEST(FaultSweep, EverySystemCallFailingOrShortLosesNoRecord) {
         romtest::TableFlash flash;
         const int device = SpanOf(w.areas.front()).device;
         norsim::Node& node = flash.node(device);
-        const auto erases = [&](std::size_t s) {
-            const auto end = s + 1 < w.steps.size() ? clean.ops.begin() + clean.firstOp[s + 1] : clean.ops.end();
-            return std::any_of(clean.ops.begin() + clean.firstOp[s], end,
-                               [](const norsim::Op& op) { return op.kind == OpKind::Erase; });
-        };
+        std::set<std::size_t> faulted = {0};  // the steps that format or erase, and the steps after them
+        for (std::size_t i = 0; i < clean.ops.size(); ++i)
+            if (clean.ops[i].kind == OpKind::Erase) faulted.insert({clean.stepOf(i), clean.stepOf(i) + 1});
         const AreaSpan first = SpanOf(w.areas.front()), last = SpanOf(w.areas.back());  // the areas lie in a row
-        for (std::size_t s = 0; s < w.steps.size(); ++s) {
-            if (s > 0 && !erases(s) && !erases(s - 1)) continue;
+        for (std::size_t s : faulted) {
+            if (s == w.steps.size()) continue;
             const Step& step = w.steps[s];
             Restore(flash, w.areas, clean.areas[s]);
             Bytes out;
@@ -685,7 +678,7 @@ TEST(FaultSweep, EverySystemCallFailingOrShortLosesNoRecord) {
                 if (step.kind == Step::Read) {
                     const bool shortRead = f.mode == Fault::Short && f.call.kind == OpKind::Read;
                     const Verdict v = expect.judge(step.area, result, out, shortRead);
-                    EXPECT_TRUE(v != Expectation::Wrong && v != Expectation::Older) << "read " << result;
+                    EXPECT_TRUE(v != Wrong && v != Older) << "read " << result;
                 } else {
                     EXPECT_TRUE(step.kind == Step::Write ? result == 0 || result == -1 : (result & ~step.mask) == 0)
                         << "result " << result;
@@ -699,7 +692,7 @@ TEST(FaultSweep, EverySystemCallFailingOrShortLosesNoRecord) {
                 EXPECT_EQ(node.openCount(), 0);
                 Outcome after;
                 RunPhase(Phase::Reads, w, 0, expect, after);
-                for (Verdict v : {Expectation::Lost, Expectation::Wrong, Expectation::Older}) EXPECT_EQ(after.found[v], "");
+                for (Verdict v : {Lost, Wrong, Older}) EXPECT_EQ(after.found[v], "");
             }
         }
     }
