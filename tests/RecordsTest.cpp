@@ -14,14 +14,8 @@
 
 using logcap::LogCapture;
 using norsim::OpKind;
-using romtest::At;
-using romtest::Bytes;
-using romtest::Record;
-using romtest::Store;
-using romtest::kArea;
-using romtest::kBlock;
-using romtest::kSector;
 
+namespace romtest {
 namespace {
 
 struct Records : ::testing::Test, Store {};
@@ -218,3 +212,5 @@ TEST_F(Records, SearchCallsReportTheBlockTheyFind) {
     }
     dev.DeviceClose();
 }
+
+}  // namespace romtest

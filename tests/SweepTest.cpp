@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <numeric>
 #include <memory>
 #include <optional>
 #include <set>
@@ -606,7 +607,7 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
 TEST_F(PowerCut, BitFlipsAreCountedAndTheCheckReportsEveryOlderOrFailedRead) {
     const char* const places[] = {"the current record", "its checksum word", "an older block",
                                   "the erased byte after the record"};
-    int counts[4][6] = {};  // cases, right, failed, older record, wrong bytes as success, reported by check
+    int counts[4][kVerdicts + 1] = {};  // per verdict of the read, then the cases that the check reported
     for (const Workload& w : Workloads()) {
         const CleanRun clean(w);
         romtest::TableFlash flash;
@@ -630,19 +631,18 @@ TEST_F(PowerCut, BitFlipsAreCountedAndTheCheckReportsEveryOlderOrFailedRead) {
                 EXPECT_EQ(mgr.CheckHealth(w.steps[s].area, &health), 0);
                 Bytes read(static_cast<std::size_t>(Largest(w.steps[s].area)));
                 const int result = mgr.GetData(w.steps[s].area, read.data(), static_cast<int>(read.size()));
-                const int columns[] = {1, 2, 3, 2, 4};  // of Allowed, Failed, Older, Lost, Wrong
-                const int column = columns[clean.expected[s + 1].judge(w.steps[s].area, result, read)];
+                const Verdict v = clean.expected[s + 1].judge(w.steps[s].area, result, read);
                 const bool reported = health.newer_damaged > 0 || health.state == ROMSTORE_AREA_NO_RECORD;
-                ++counts[p][0], ++counts[p][column], counts[p][5] += reported;
-                EXPECT_TRUE(reported || column == 1 || column == 4) << w.name << ", step " << s << ": " << places[p];
+                ++counts[p][v], counts[p][kVerdicts] += reported;
+                EXPECT_TRUE(reported || v == Allowed || v == Wrong) << w.name << ", step " << s << ": " << places[p];
             }
         }
     }
     printf("\n%-34s %6s %6s %7s %7s %6s %18s\n", "bit flipped in", "cases", "right", "failed", "older", "wrong",
            "reported by check");
-    for (int p = 0; p < 4; ++p)
-        printf("%-34s %6d %6d %7d %7d %6d %18d\n", places[p], counts[p][0], counts[p][1], counts[p][2], counts[p][3],
-               counts[p][4], counts[p][5]);
+    for (const auto& c : counts)  // a read that fails where the area holds a record is counted as failed
+        printf("%-34s %6d %6d %7d %7d %6d %18d\n", places[&c - counts], std::accumulate(c, c + kVerdicts, 0),
+               c[Allowed], c[Failed] + c[Lost], c[Older], c[Wrong], c[kVerdicts]);
 }
 
 // Every system call of each step that formats an area or erases, and of the step after it, in every
