@@ -21,10 +21,8 @@
 
 using logcap::LogCapture;
 using norsim::OpKind;
-using romtest::Bytes;
-using romtest::CountOps;
-using romtest::TableFlash;
 
+namespace romtest {
 namespace {
 
 // Reads the largest record of an area: true when it is all zero bytes, as an initialisation leaves it.
@@ -188,5 +186,7 @@ TEST(CStore, EachFunctionGivesTheManagersResult) {
     EXPECT_EQ(romstore_initialize(1 << 29 | 1 << 30), 1 << 30);
     flash.node(1).failNext(OpKind::Erase);
     EXPECT_EQ(romstore_erase(1 << 29 | 1 << 30), 1 << 30);
-    EXPECT_EQ(flash.node(0).peek(29 * romtest::kArea, romtest::kArea), Bytes(romtest::kArea, 0xFF));
+    EXPECT_EQ(flash.node(0).peek(29 * kArea, kArea), Bytes(kArea, 0xFF));
 }
+
+}  // namespace romtest

@@ -140,24 +140,6 @@ TEST_F(Records, AttemptsStopAtTheBlockCount) {
     EXPECT_TRUE(flash.snapshot() == before);
 }
 
-// A header or record region that cannot be read may belong to a newer record: above the current
-// block it fails reads and writes alike and changes nothing; below it, it changes nothing at all.
-TEST_F(Records, UnreadBlockAboveTheCurrentOneFailsTheCall) {
-    for (int b = 1; b <= 5; ++b) put(2, b, Record(32, b));
-    const auto before = flash.snapshot();
-    Bytes out(32);
-    for (int write : {0, 1}) {
-        node().failNext(OpKind::Read, 1, 0, 8, At(2, 5));
-        EXPECT_EQ(write ? this->write(2, Record(32, 9)) : read(2, out), -1);
-        node().failNext(OpKind::Read, 1, 0, 4096, At(2, 5) + 8);
-        EXPECT_EQ(write ? this->write(2, Record(32, 9)) : read(2, out), -1);
-    }
-    EXPECT_TRUE(flash.snapshot() == before);
-    node().failNext(OpKind::Read, 1, 0, 8, At(2, 2));
-    EXPECT_EQ(read(2, out), 32);
-    EXPECT_EQ(out, Record(32, 5));
-}
-
 // The record of a block is read back only while it is committed and verifies, whatever bytes it ends in;
 // a block outside the area, even one of the area before, is never read, and the read never formats.
 TEST_F(Records, NamedBlockIsReadOnlyWhenItIsCommittedAndVerifies) {
