@@ -89,19 +89,13 @@ TEST(Faults, FallOnlyOnTheCallsNamedAndWornFlashStaysWorn) {
     };
     const Results none = {0, 2, 8, 4, 8, 8, 0, 0, 0};
     const Case cases[] = {
-        {"seek fails", [](Node& n) { n.failNext(OpKind::Seek); }, {-EIO, 2, 8, 4, 8, 8, 0, 0, 0}},
-        {"program fails", [](Node& n) { n.failNext(OpKind::Program); }, {0, -EIO, 8, 4, 8, 8, 0, 0, 0}},
         {"short program of 8", [](Node& n) { n.shortNext(OpKind::Program, 5, 1, 0, 8); }, {0, 2, 5, 4, 8, 8, 0, 0, 0}},
-        {"2nd 8-byte read fails", [](Node& n) { n.failNext(OpKind::Read, 1, 1, 8); }, {0, 2, 8, 4, 8, -EIO, 0, 0, 0}},
         {"2nd 8-byte read short", [](Node& n) { n.shortNext(OpKind::Read, 3, 1, 1, 8); }, {0, 2, 8, 4, 8, 3, 0, 0, 0}},
-        {"8 KiB erase fails", [](Node& n) { n.failNext(OpKind::Erase, 1, 0, 0x2000); }, {0, 2, 8, 4, 8, 8, 0, 0, -EIO}},
         {"sector 2 worn out", [](Node& n) { n.wearOut(3 * sector - 1); }, {0, 2, 8, 4, 8, 8, 0, -EIO, -EIO}},
         {"bit stuck at 1", [](Node& n) { n.stick(1, 0x04, true); }, none, {{1, 0x34}}},
         {"bit stuck at 0", [](Node& n) { n.stick(sector + 5, 0x80, false); }, none, {{sector + 5, 0x7F}}},
-        {"program of 8 at 0 fails", [](Node& n) { n.failProgram(0, 8, 1); }, none},
         {"program at 2 fails after a byte", [](Node& n) { n.failProgram(2, 8, 1); }, {0, 2, -EIO, 4, 8, 8, 0, 0, 0},
          {{2, 0x30}}},
-        {"power on before the cut", [](Node&) { Flash::instance().cutPower({1}); Flash::instance().powerOn(); }, none},
         {"cut at the second program or erase", [](Node&) { Flash::instance().cutPower({2, 1}); },
          {0, 2, -EIO, -EIO, -EIO, -EIO, -EIO, -EIO, -EIO}, {{2, 0x30}}},
     };
