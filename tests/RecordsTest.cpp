@@ -173,6 +173,10 @@ TEST_F(Records, SearchCallsReportTheBlockTheyFind) {
     for (int b : {3, 63}) put(2, b, Record(10, b));
     put(2, 4, Record(10, 4), BLOCK_STATUS_REJECTED);
     for (int b = 0; b < 64; ++b) put(4, b, Record(4, b), BLOCK_STATUS_REJECTED);
+    node().stick(At(5, 0) + 3, 0x04, true);                 // area 5: its format marker does not read back
+    put(6, 7, Record(10, 7), BLOCK_STATUS_REJECTED);        // area 6: its first header will not read
+    node().poke(At(7, 0), {0, 0, 0, 0});                    // area 7: a format marker over a stray bit
+    node().poke(At(7, 0) + 100, {0xEF});
     CRomDevice& dev = mgr.m_pRomDevice[0];
     ASSERT_EQ(dev.DeviceOpen(), 0);
     const struct {
@@ -181,6 +185,9 @@ TEST_F(Records, SearchCallsReportTheBlockTheyFind) {
     } cases[] = {
         {[&](int* f) { return dev.SearchCurrentBlock(f, 2); }, 0, 63},
         {[&](int* f) { return dev.SearchCurrentBlock(f, 3); }, 0, 0},
+        {[&](int* f) { return dev.SearchCurrentBlock(f, 5); }, 0, -1},
+        {[&](int* f) { node().failNext(OpKind::Read, 1, 0, 8, At(6, 0)); return dev.SearchCurrentBlock(f, 6); }, 0, -1},
+        {[&](int* f) { return dev.SearchCurrentBlock(f, 7); }, 0, -1},
         {[&](int* f) { return dev.SearchNextBlock(f, 2, 3); }, 0, 5},
         {[&](int* f) { return dev.SearchNextBlock(f, 2, 63); }, 0, 0},
         {[&](int* f) { return dev.SearchNextBlock(f, 4, 0); }, -1, -1},

@@ -89,6 +89,7 @@ TEST(Faults, FallOnlyOnTheCallsNamedAndWornFlashStaysWorn) {
     };
     const Results none = {0, 2, 8, 4, 8, 8, 0, 0, 0};
     const Case cases[] = {
+        {"program fails once", [](Node& n) { n.failNext(OpKind::Program); }, {0, -EIO, 8, 4, 8, 8, 0, 0, 0}},
         {"short program of 8", [](Node& n) { n.shortNext(OpKind::Program, 5, 1, 0, 8); }, {0, 2, 5, 4, 8, 8, 0, 0, 0}},
         {"2nd 8-byte read short", [](Node& n) { n.shortNext(OpKind::Read, 3, 1, 1, 8); }, {0, 2, 8, 4, 8, 3, 0, 0, 0}},
         {"sector 2 worn out", [](Node& n) { n.wearOut(3 * sector - 1); }, {0, 2, 8, 4, 8, 8, 0, -EIO, -EIO}},

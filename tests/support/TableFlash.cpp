@@ -25,8 +25,6 @@ std::vector<Bytes> TableFlash::snapshot() const {
     return all;
 }
 
-int CountOps(const norsim::Node& node, norsim::OpKind kind) { return static_cast<int>(OpsOf(node, kind).size()); }
-
 std::vector<norsim::Op> OpsOf(const norsim::Node& node, norsim::OpKind kind) {
     std::vector<norsim::Op> out;
     std::copy_if(node.ops().begin(), node.ops().end(), std::back_inserter(out),

@@ -36,10 +36,9 @@ private:
     std::vector<std::unique_ptr<norsim::ScopedNode>> m_nodes;
 };
 
-// Number of operations of a kind in a node's log.
-int CountOps(const norsim::Node& node, norsim::OpKind kind);
-// The operations of a kind in a node's log, in order.
+// The operations of a kind in a node's log, in order, and their number.
 std::vector<norsim::Op> OpsOf(const norsim::Node& node, norsim::OpKind kind);
+inline int CountOps(const norsim::Node& node, norsim::OpKind kind) { return static_cast<int>(OpsOf(node, kind).size()); }
 
 // A record of n bytes that differs with seed; no byte of it is 0xFF.
 Bytes Record(std::size_t n, unsigned seed);
