@@ -37,7 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                    norsim::Flash::instance().add(table[1].path, table[1].size, table[1].eraseSize)};
     const std::uint32_t limits[] = {2 * table[0].areaSize, table[1].size};
     for (int n = 0; n < 2; ++n) nodes[n].fill(0, limits[n], 0xFF);
-    for (norsim::Node& node : nodes) node.clearOps(), node.heal();
+    for (norsim::Node& node : nodes) {
+        node.clearOps();
+        node.heal();
+    }
 
     FuzzedDataProvider in(data, size);
     // Flash as anything may have left it: headers and records of the fuzzer's choosing.

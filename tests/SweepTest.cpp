@@ -141,16 +141,21 @@ std::vector<Workload> Workloads() {
     return {first, second, bulk};
 }
 
-// Runs one step through a fresh view of the store, as a host would.
-int RunStep(CRomMgr& mgr, const Step& step) {
-    Bytes buffer(static_cast<std::size_t>(Largest(step.area > 0 ? step.area : 1)));
+// Runs one step through a view of the store, as a host would. A read asks for the largest record and
+// gives 0 when it got all of it; given `read`, it gives its count and leaves its bytes there instead.
+int RunStep(CRomMgr& mgr, const Step& step, Bytes* read = nullptr) {
+    Bytes buffer;
+    Bytes& into = read != nullptr ? *read : buffer;
+    into.assign(static_cast<std::size_t>(Largest(step.area > 0 ? step.area : 1)), 0xA5);
     // An empty record still needs a buffer: the store refuses a null one.
     Bytes record(step.record.size() + 1);
     std::copy(step.record.begin(), step.record.end(), record.begin());
     switch (step.kind) {
     case Step::Write: return mgr.SetData(step.area, record.data(), static_cast<int>(step.record.size()), true);
-    case Step::Read:
-        return mgr.GetData(step.area, buffer.data(), static_cast<int>(buffer.size())) == Largest(step.area) ? 0 : -1;
+    case Step::Read: {
+        const int count = mgr.GetData(step.area, into.data(), static_cast<int>(into.size()));
+        return read != nullptr ? count : count == Largest(step.area) ? 0 : -1;
+    }
     case Step::Erase: return mgr.EraseArea(step.mask);
     case Step::Init: return mgr.InitializeArea(step.mask);
     }
@@ -368,6 +373,7 @@ struct OnFlash {
     int device;
 
     std::uint32_t block() const { return BlockOf(device); }
+    std::uint32_t sector() const { return device == 0 ? romtest::kSector : 0x80000; }
     // From the areas' `bytes`, `run` with the power cut at its operation `at`, which must fall on `op`
     // and leave what the model says; then the power comes back, and the bytes the cut left.
     std::vector<Bytes> cut(const std::vector<Bytes>& bytes, const norsim::Op& op, Cut cut, std::uint64_t at,
@@ -491,14 +497,6 @@ protected:
 
 std::map<std::string, PowerCut::Tally> PowerCut::s_tallies;
 
-
-// A step as the fault sweep makes it: a read gives its count and leaves its bytes in `out`.
-int Operate(const Step& step, Bytes& out) {
-    CRomMgr mgr;
-    out.assign(static_cast<std::size_t>(Largest(step.area > 0 ? step.area : 1)), 0xA5);
-    return step.kind == Step::Read ? mgr.GetData(step.area, out.data(), static_cast<int>(out.size())) : RunStep(mgr, step);
-}
-
 // A fault: the call it is aimed at, and whether it fails once, fails every time, or moves half its bytes;
 // `after` calls like it go through first.
 struct Fault {
@@ -561,7 +559,7 @@ TEST_F(PowerCut, WornFlashNeverLosesAnAcknowledgedRecord) {
         const CleanRun clean(w);
         romtest::TableFlash flash;
         const OnFlash on{w, flash, SpanOf(w.areas.front()).device};
-        const std::uint32_t block = on.block(), sector = on.device == 0 ? romtest::kSector : 0x80000;
+        const std::uint32_t block = on.block(), sector = on.sector();
         std::set<std::pair<std::size_t, std::uint32_t>> erased;
         std::set<std::uint32_t> blocks;
         for (std::size_t i = 0; i < clean.ops.size(); ++i) {
@@ -609,8 +607,9 @@ TEST_F(PowerCut, BitFlipsAreCountedAndTheCheckReportsEveryOlderOrFailedRead) {
     for (const Workload& w : Workloads()) {
         const CleanRun clean(w);
         romtest::TableFlash flash;
-        const int device = SpanOf(w.areas.front()).device;
-        const std::uint32_t block = BlockOf(device), sector = device == 0 ? romtest::kSector : 0x80000;
+        const OnFlash on{w, flash, SpanOf(w.areas.front()).device};
+        const std::uint32_t block = on.block(), sector = on.sector();
+        norsim::Node& node = flash.node(on.device);
         for (std::size_t s = 0; s + 1 < w.steps.size(); ++s) {
             if (w.steps[s].kind != Step::Write) continue;
             std::uint32_t at = 0;  // the block that the write committed: its last program of a status word
@@ -623,7 +622,7 @@ TEST_F(PowerCut, BitFlipsAreCountedAndTheCheckReportsEveryOlderOrFailedRead) {
             for (int p = 0; p < 4; ++p) {
                 if (flips[p] == 0) continue;
                 Restore(flash, w.areas, clean.areas[s + 1]);
-                flash.node(device).poke(flips[p], {static_cast<std::uint8_t>(flash.node(device).peek(flips[p], 1)[0] ^ 1)});
+                node.poke(flips[p], {static_cast<std::uint8_t>(node.peek(flips[p], 1)[0] ^ 1)});
                 CRomMgr mgr;
                 romstore_health health{};
                 EXPECT_TRUE(mgr.CheckHealth(w.steps[s].area, &health) == 0 && health.unreadable == 0);
@@ -663,13 +662,14 @@ TEST(FaultSweep, EverySystemCallFailingOrShortLosesNoRecord) {
             const Step& step = w.steps[s];
             Restore(flash, w.areas, clean.areas[s]);
             Bytes out;
-            Operate(step, out);
+            CRomMgr mgr;  // one manager for the step's every run, as a host keeps one
+            RunStep(mgr, step, &out);
             for (const Fault& f : Plan(node)) {
                 SCOPED_TRACE(w.name + ", step " + std::to_string(s + 1) + ": " + Describe(f));
                 ++faults;
                 Restore(flash, w.areas, clean.areas[s]);
                 Arm(node, f);
-                const int result = Operate(step, out);
+                const int result = RunStep(mgr, step, &out);
                 EXPECT_TRUE(Landed(node, f));
                 node.heal();
                 Expectation expect = clean.expected[s];
